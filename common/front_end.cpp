@@ -1,0 +1,61 @@
+#include "front_end.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <exception>
+#include <string>
+
+#include "output.h"
+
+namespace {
+
+// A tool started with 0, 1 or 2 closed would hand those numbers to the next pipe it opens,
+// and our results or a child's streams would land in the wrong place. Holding them on
+// /dev/null, opened in the direction that cannot be used, keeps them behaving as closed
+// descriptors (EBADF) while nothing else can take them.
+void holdClosedStandardDescriptors() {
+  for (int fd = 0; fd <= 2; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1) continue;
+    const int held = ::open("/dev/null", (fd == 0 ? O_WRONLY : O_RDONLY));
+    if (held >= 0 && held != fd) {
+      ::dup2(held, fd);
+      ::close(held);
+    }
+  }
+}
+
+int dispatch(const FrontEnd& tool, int argc, char** argv) {
+  if (argc < 2) {
+    writeStderr(tool.usage);
+    return 2;
+  }
+  const std::string word = argv[1];
+  if (word == "--help" || word == "-h") {
+    writeStdout(tool.usage);
+    return 0;
+  }
+  if (tool.beforeMatching) {
+    if (const int status = tool.beforeMatching(); status != 0) return status;
+  }
+  for (const auto& command : tool.commands) {
+    if (word == command.word) return command.run();
+  }
+  writeDiagnosticLine("Unknown command: " + word);
+  writeStderr(tool.usage);
+  return 2;
+}
+
+}  // namespace
+
+int runFrontEnd(const FrontEnd& tool, int argc, char** argv) {
+  holdClosedStandardDescriptors();
+  try {
+    return dispatch(tool, argc, argv);
+  } catch (const std::exception& error) {
+    writeDiagnosticLine(error.what());
+  } catch (...) {
+    writeDiagnosticLine("unexpected error");
+  }
+  return 1;
+}

@@ -1,0 +1,44 @@
+#include "service_report.h"
+
+#include "output.h"
+
+namespace {
+
+const char kSystemctl[] = "/bin/systemctl";
+
+}  // namespace
+
+std::string composeMessage(const ChildRun& run) {
+  std::string message = run.stdoutText;
+  if (!run.stderrText.empty()) message += "\n" + run.stderrText;
+  if (run.exitCode != 0) message += "\nFinished with exit code " + std::to_string(run.exitCode);
+  return message;
+}
+
+std::string serviceStatus(const std::string& action, int exitCode) {
+  // A successful stop leaves the unit stopped; a failed one leaves it as it was, presumed
+  // running. Every other action succeeds by leaving the unit running.
+  const bool succeeded = exitCode == 0;
+  const bool stopping = action == "stop";
+  return succeeded != stopping ? "running" : "stopped";
+}
+
+nlohmann::json makeServiceReport(const std::string& action, const std::string& unit,
+                                 const ChildRun& run) {
+  return {{"name", unit}, {"status", serviceStatus(action, run.exitCode)},
+          {"message", composeMessage(run)}};
+}
+
+nlohmann::json runServiceAction(const std::string& action, const std::string& unit) {
+  return makeServiceReport(action, unit, runCommand(kSystemctl, {action, unit}, CaptureMode::Both));
+}
+
+void printServiceReport(const std::string& action, const std::string& unit) {
+  writeStdout(toJsonText(runServiceAction(action, unit)) + "\n");
+}
+
+void printServiceReports(const std::string& action, const std::vector<std::string>& units) {
+  nlohmann::json reports;  // null until the first report arrives
+  for (const auto& unit : units) reports.push_back(runServiceAction(action, unit));
+  writeStdout(toJsonText(reports, 2) + "\n");
+}

@@ -1,0 +1,30 @@
+// Service manager actions on systemd units, and the JSON reports the panel reads.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "run_command.h"
+
+// The command's standard output, then its standard error after a newline, then the exit
+// code when it is not 0. Nothing is trimmed.
+std::string composeMessage(const ChildRun& run);
+
+// "running" or "stopped", from the exit code and the action word alone.
+std::string serviceStatus(const std::string& action, int exitCode);
+
+// The report object {"message", "name", "status"} for one finished action.
+nlohmann::json makeServiceReport(const std::string& action, const std::string& unit,
+                                 const ChildRun& run);
+
+// Runs `/bin/systemctl <action> <unit>` and returns its report.
+nlohmann::json runServiceAction(const std::string& action, const std::string& unit);
+
+// One report, printed as one compact JSON line.
+void printServiceReport(const std::string& action, const std::string& unit);
+
+// One action per unit, in order; all reports printed together once the last has ended, as
+// a JSON array indented by 2 ("null" for an empty list).
+void printServiceReports(const std::string& action, const std::vector<std::string>& units);

@@ -1,0 +1,5 @@
+// Status and restart of the panel's engine service.
+#pragma once
+
+void checkPanelEngine();
+void repairPanelEngine();
