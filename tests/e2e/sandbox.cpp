@@ -1,0 +1,286 @@
+#include "sandbox.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sched.h>
+#include <sys/mount.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <linux/capability.h>
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+#include <system_error>
+
+#include <gtest/gtest.h>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// The locations the tools read or change. Each is an empty private directory for the run.
+const std::array kMaskedDirectories = {"/opt", "/root", "/usr/local", "/var/cache",
+                                       "/lib/systemd/system", "/etc/init.d"};
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::system_error(errno, std::generic_category(), what);
+}
+
+void mountOrFail(const char* source, const std::string& target, const char* type,
+                 unsigned long flags, const std::string& options = "") {
+  if (::mount(source, target.c_str(), type, flags, options.empty() ? nullptr : options.c_str()) !=
+      0) {
+    fail("mount " + target);
+  }
+}
+
+void writeProcFile(const std::string& path, const std::string& text) {
+  std::ofstream file(path);
+  file << text;
+  if (!file.flush()) fail("write " + path);
+}
+
+// Makes `directory` writable for this namespace only: an overlay whose changes live in
+// `scratch`.
+void overlayDirectory(const fs::path& directory, const fs::path& scratch) {
+  static int count = 0;
+  const fs::path upper = scratch / ("upper" + std::to_string(count));
+  const fs::path work = scratch / ("work" + std::to_string(count++));
+  fs::create_directories(upper);
+  fs::create_directories(work);
+  mountOrFail("overlay", directory, "overlay", 0,
+              "lowerdir=" + directory.string() + ",upperdir=" + upper.string() +
+                  ",workdir=" + work.string());
+}
+
+void emptyDirectory(const fs::path& directory, const fs::path& scratch) {
+  if (!fs::exists(directory)) {
+    fs::path existing = directory.parent_path();
+    while (!fs::exists(existing)) existing = existing.parent_path();
+    overlayDirectory(fs::canonical(existing), scratch);
+    fs::create_directories(directory);
+  }
+  mountOrFail("tmpfs", directory, "tmpfs", 0, "mode=755");
+}
+
+void enterPrivateNamespace() {
+  const uid_t uid = ::geteuid();
+  const gid_t gid = ::getegid();
+  if (uid == 0) {
+    if (::unshare(CLONE_NEWNS) != 0) fail("unshare");
+    return;
+  }
+  // Without root, a user namespace grants what the mounts need.
+  if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) fail("unshare");
+  writeProcFile("/proc/self/setgroups", "deny");
+  writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
+  writeProcFile("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+}
+
+void buildFakeHost(const fs::path& scratch, const FakeHost& host) {
+  enterPrivateNamespace();
+  mountOrFail("none", "/", nullptr, MS_REC | MS_PRIVATE);
+  const fs::path layers = scratch / "layers";
+  mountOrFail("tmpfs", layers, "tmpfs", 0);
+  for (const char* directory : kMaskedDirectories) emptyDirectory(directory, layers);
+  // The host's own systemctl must never be reached: only a fake may stand there.
+  overlayDirectory(fs::canonical("/bin"), layers);
+  fs::remove("/bin/systemctl");
+
+  const std::string recorder = "{ printf '%s' \"$0\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; "
+                               "done; echo; } >>" +
+                               shellQuote((scratch / "calls").string()) + "\n";
+  for (const auto& program : host.programs) {
+    fs::create_directories(fs::path(program.path).parent_path());
+    writeFile(program.path, "#!/bin/sh\n" + recorder + program.script + "\n", 0755);
+  }
+  if (host.prepare) host.prepare();
+}
+
+void dropCapabilities() {
+  for (int cap = 0; cap <= CAP_LAST_CAP; ++cap) ::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
+}
+
+[[noreturn]] void execTool(const std::string& binary, const std::vector<std::string>& arguments,
+                           const Launch& launch, int outFd, int errFd) {
+  ::dup2(errFd, STDERR_FILENO);
+  if (launch.stdoutTo == Output::Pipe) ::dup2(outFd, STDOUT_FILENO);
+  if (launch.stdoutTo == Output::Full) ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
+  if (launch.stdoutTo == Output::Closed) ::close(STDOUT_FILENO);
+  if (launch.stdinClosed) {
+    ::close(STDIN_FILENO);
+  } else {
+    ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
+  }
+  if (launch.withoutCapabilities) dropCapabilities();
+  // Nothing but the standard descriptors may leak into the tool.
+  ::close_range(3, ~0U, 0);
+  std::string name = fs::path(binary).filename();
+  std::vector<char*> argv{name.data()};
+  for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+  argv.push_back(nullptr);
+  ::execv(binary.c_str(), argv.data());
+  ::_exit(127);
+}
+
+// The sandbox process: builds the host, runs the tool, inspects, reports on `resultFd`.
+[[noreturn]] void runSandbox(const fs::path& scratch, const std::string& binary,
+                             const std::vector<std::string>& arguments, const FakeHost& host,
+                             const Launch& launch, int outFd, int errFd, int resultFd) {
+  std::string result;
+  try {
+    buildFakeHost(scratch, host);
+    const pid_t tool = ::fork();
+    if (tool == 0) execTool(binary, arguments, launch, outFd, errFd);
+    ::close(outFd);
+    ::close(errFd);
+    int status = 0;
+    while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {
+    }
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result = std::to_string(code) + "\n" + (host.inspect ? host.inspect() : "");
+  } catch (const std::exception& error) {
+    result = "sandbox: " + std::string(error.what());
+  }
+  ::write(resultFd, result.data(), result.size());
+  ::_exit(0);
+}
+
+// Reads all three pipes to their end at once, so that no writer blocks.
+std::array<std::string, 3> drain(std::array<int, 3> fds) {
+  std::array<std::string, 3> texts;
+  std::array<pollfd, 3> polls{};
+  for (size_t i = 0; i < 3; ++i) polls[i] = {fds[i], POLLIN, 0};
+  for (int open = 3; open > 0;) {
+    if (::poll(polls.data(), polls.size(), -1) < 0) {
+      if (errno == EINTR) continue;
+      fail("poll");
+    }
+    for (size_t i = 0; i < 3; ++i) {
+      if (polls[i].fd < 0 || polls[i].revents == 0) continue;
+      char buffer[65536];
+      const ssize_t n = ::read(polls[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        texts[i].append(buffer, static_cast<size_t>(n));
+      } else if (n == 0 || errno != EINTR) {
+        ::close(polls[i].fd);
+        polls[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  return texts;
+}
+
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+}  // namespace
+
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& arguments,
+                const FakeHost& host, const Launch& launch) {
+  std::string scratchName = (fs::temp_directory_path() / "hostmend-e2e.XXXXXX").string();
+  if (::mkdtemp(scratchName.data()) == nullptr) fail("mkdtemp");
+  const fs::path scratch = scratchName;
+  fs::create_directory(scratch / "layers");
+  // The tool runs from a copy, so that no mount of the fake host can hide it.
+  const fs::path binary = scratch / tool;
+  fs::copy_file(fs::path(HOSTMEND_BIN_DIR) / tool, binary);
+
+  std::array<int, 2> out{}, err{}, result{};
+  if (::pipe2(out.data(), O_CLOEXEC) || ::pipe2(err.data(), O_CLOEXEC) ||
+      ::pipe2(result.data(), O_CLOEXEC)) {
+    fail("pipe");
+  }
+  const pid_t sandbox = ::fork();
+  if (sandbox < 0) fail("fork");
+  if (sandbox == 0) {
+    runSandbox(scratch, binary, arguments, host, launch, out[1], err[1], result[1]);
+  }
+  for (int fd : {out[1], err[1], result[1]}) ::close(fd);
+  auto [outText, errText, resultText] = drain({out[0], err[0], result[0]});
+  int status = 0;
+  ::waitpid(sandbox, &status, 0);
+
+  ToolRun run{std::move(outText), std::move(errText), -1, readFile(scratch / "calls"), ""};
+  fs::remove_all(scratch);
+  const size_t newline = resultText.find('\n');
+  if (newline == std::string::npos) throw std::runtime_error(resultText);
+  run.status = std::stoi(resultText.substr(0, newline));
+  run.after = resultText.substr(newline + 1);
+  return run;
+}
+
+void runCases(const std::vector<Case>& cases) {
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const ToolRun run = runTool(c.tool, c.arguments, c.host, c.launch);
+    EXPECT_EQ(run.out, c.out);
+    EXPECT_EQ(run.err, c.err);
+    EXPECT_EQ(run.status, c.status);
+    EXPECT_EQ(run.calls, c.calls);
+    EXPECT_EQ(run.after, c.after);
+  }
+}
+
+std::string shellQuote(std::string_view text) {
+  std::string quoted = "'";
+  for (const char c : text) {
+    if (c == '\'') {
+      quoted += "'\\''";
+    } else {
+      quoted += c;
+    }
+  }
+  return quoted + "'";
+}
+
+std::string answer(std::string_view out, std::string_view err, int exitCode) {
+  return "printf '%s' " + shellQuote(out) + "\nprintf '%s' " + shellQuote(err) +
+         " >&2\nexit " + std::to_string(exitCode);
+}
+
+void writeFile(const std::string& path, std::string_view content, unsigned mode) {
+  {
+    std::ofstream file(path, std::ios::binary | std::ios::trunc);
+    file << content;
+    if (!file.flush()) throw std::runtime_error("cannot write " + path);
+  }
+  fs::permissions(path, static_cast<fs::perms>(mode));
+}
+
+void mountReadOnly(const std::string& path) {
+  mountOrFail(path.c_str(), path, nullptr, MS_BIND);
+  mountOrFail(nullptr, path, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY);
+}
+
+std::string listTree(const std::string& root) {
+  if (!fs::exists(fs::symlink_status(root))) return "absent\n";
+  std::vector<std::string> lines;
+  auto describe = [&](const fs::path& path) {
+    const auto status = fs::symlink_status(path);
+    if (fs::is_symlink(status)) {
+      lines.push_back(path.string() + " -> " + fs::read_symlink(path).string());
+    } else {
+      lines.push_back(path.string() + (fs::is_directory(status) ? "/" : ""));
+    }
+  };
+  describe(root);
+  if (fs::is_directory(fs::symlink_status(root))) {
+    for (const auto& entry : fs::recursive_directory_iterator(root)) describe(entry.path());
+  }
+  std::sort(lines.begin(), lines.end());
+  std::string text;
+  for (const auto& line : lines) text += line + "\n";
+  return text;
+}

@@ -1,0 +1,76 @@
+// Runs the built tools as the panel does, against a fake host: programs and files placed at
+// the real fixed paths inside a private mount namespace, so the machine itself is never
+// touched. Whatever is not set up here is absent for the tool, /bin/systemctl included.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// A shell script placed at `path`. Every call first appends one line to the call log:
+// argv[0], then each argument in brackets ("/bin/systemctl [status] [nginx]").
+struct FakeProgram {
+  std::string path;
+  std::string script;
+};
+
+struct FakeHost {
+  std::vector<FakeProgram> programs;
+  // Further set-up; runs inside the namespace after the programs are in place.
+  std::function<void()> prepare = {};
+  // Runs inside the namespace after the tool has ended; its text is compared with
+  // Case::after, to show what the tool left behind.
+  std::function<std::string()> inspect = {};
+};
+
+enum class Output { Pipe, Closed, Full };
+
+struct Launch {
+  bool stdinClosed = false;
+  Output stdoutTo = Output::Pipe;
+  // Runs the tool as root without any capability, so permissions apply to it.
+  bool withoutCapabilities = false;
+};
+
+struct ToolRun {
+  std::string out;
+  std::string err;
+  int status = 0;  // exit status, or 128 + the signal number
+  std::string calls;
+  std::string after;
+};
+
+// Runs build/bin/<tool> with `arguments` on the fake host.
+ToolRun runTool(const std::string& tool, const std::vector<std::string>& arguments,
+                const FakeHost& host = {}, const Launch& launch = {});
+
+// One row of an end-to-end table: the host, the command, and every byte expected back.
+struct Case {
+  std::string name;
+  FakeHost host;
+  std::string tool;
+  std::vector<std::string> arguments;
+  std::string out;
+  std::string err;
+  int status = 0;
+  std::string calls = "";
+  std::string after = "";
+  Launch launch = {};
+};
+
+// Runs each case and reports every field that differs, naming the case.
+void runCases(const std::vector<Case>& cases);
+
+// A script that writes `out` and `err` exactly and exits with `exitCode`.
+std::string answer(std::string_view out, std::string_view err = "", int exitCode = 0);
+
+// The text quoted for /bin/sh, bytes unchanged.
+std::string shellQuote(std::string_view text);
+
+// Helpers for FakeHost::prepare and inspect.
+void writeFile(const std::string& path, std::string_view content, unsigned mode = 0644);
+void mountReadOnly(const std::string& path);
+// Every path under `root` (itself included), sorted, one per line, directories with a
+// trailing "/", symbolic links as "path -> target"; "absent" when `root` does not exist.
+std::string listTree(const std::string& root);
