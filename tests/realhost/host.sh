@@ -35,10 +35,10 @@ pid_alive() {
     stat=$(ps -o stat= -p "$1" 2>/dev/null) && [[ $stat != Z* ]]
 }
 
-wait_gone() {  # PID COMM SECONDS
+wait_gone() {  # PID SECONDS
     local i
-    for ((i = 0; i < $3 * 10; i++)); do
-        is_running "$1" "$2" || return 0
+    for ((i = 0; i < $2 * 10; i++)); do
+        pid_alive "$1" || return 0
         sleep 0.1
     done
     return 1
@@ -68,17 +68,21 @@ down() {
     ipid=$(cat "$st/init.pid" 2>/dev/null || true)
     if is_running "$npid" systemd-nspawn; then
         kill -TERM "$npid"  # nspawn shuts the host down cleanly
-        wait_gone "$npid" systemd-nspawn 30 || true
+        wait_gone "$npid" 30 || true
     fi
     if is_running "$ipid" systemd; then
         # nspawn was killed without taking its host along: power off directly
-        kill -RTMIN+4 "$ipid" 2>/dev/null || true
-        wait_gone "$ipid" systemd 30 || kill -KILL "$ipid" 2>/dev/null || true
-        wait_gone "$ipid" systemd 10 || true
+        kill -RTMIN+4 "$ipid"
+        wait_gone "$ipid" 30 || true
+    fi
+    # Last resort; systemd has become systemd-shutdown (comm cut to 15 bytes) by now.
+    if is_running "$ipid" systemd || is_running "$ipid" systemd-shutdow; then
+        kill -KILL "$ipid"
+        wait_gone "$ipid" 10 || true
     fi
     if is_running "$npid" systemd-nspawn; then
-        kill -KILL "$npid" 2>/dev/null || true
-        wait_gone "$npid" systemd-nspawn 10 || true
+        kill -KILL "$npid"
+        wait_gone "$npid" 10 || true
     fi
     remove_cgroups "$name"
     rm -rf "$st"
