@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# coremend against the real tarnwick.service stand-in in each state that the
+# engine unit can be in: the reports of --check and --repair, and whether the
+# repair really brought the unit up.
+#   check-coremend.sh PATH_OF_COREMEND
+set -euo pipefail
+# shellcheck source=testlib.sh
+source "$(dirname "$0")/testlib.sh"
+
+boot_host "coremend-$$" "$(realpath "$1"):/opt/hostmend/bin/coremend"
+unit=tarnwick.service
+
+# systemctl exits with 0 for status of a running unit, 3 for a stopped or
+# failed one and 4 for an unknown one; restart of an unknown unit exits with 5.
+# Messages are JSON-escaped; "=" marks an exact message (see check_report).
+#        --check                              --repair     after the repair
+# state  exit message                         exit message  state
+rows=(
+    "running|0|Active: active (running)|0|=|running"
+    "stopped|3|Active: inactive (dead)|0|=|running"
+    "failed|3|Active: failed (Result: signal)|0|=|running"
+    "missing|4|=\nUnit $unit could not be found.\n|5|=\nFailed to restart $unit: Unit $unit not found.\n|missing"
+)
+
+for row in "${rows[@]}"; do
+    IFS='|' read -r state check_exit check_msg repair_exit repair_msg after <<<"$row"
+    set_state "$unit" "$state"
+    same "$state: unit is $state before the run" "$(unit_state "$unit")" "$state"
+
+    run_tool /opt/hostmend/bin/coremend --check
+    same "$state: --check exit status" "$rc" 0
+    check_report "$state: --check" "$work/out" "$unit" "$check_exit" "$check_msg"
+    same "$state: --check leaves the unit alone" "$(unit_state "$unit")" "$state"
+
+    run_tool /opt/hostmend/bin/coremend --repair
+    same "$state: --repair exit status" "$rc" 0
+    check_report "$state: --repair" "$work/out" "$unit" "$repair_exit" "$repair_msg"
+    same "$state: unit after --repair" "$(unit_state "$unit")" "$after"
+done
+
+finish

@@ -1,0 +1,135 @@
+# shellcheck shell=bash disable=SC2034  # rc is read by the test scripts
+# Sourced by the check-*.sh scripts: boots the throwaway host for one test,
+# runs commands and tools in it, and keeps the tally of the test's checks.
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+host=$here/host.sh
+host_name=""
+work=$(mktemp -d)
+passes=0
+failures=0
+rc=0  # exit status of the last run_tool
+
+# boot_host NAME [SRC:DST]...: boots the host; it goes down again when the test
+# ends, however it ends.  A host that cannot be booted (not root, no network
+# for the first build of its root filesystem, ...) skips the test with status
+# 77, or fails it when CI=true.
+boot_host() {
+    host_name=$1
+    trap '"$host" down "$host_name"; rm -rf "$work"' EXIT
+    trap 'exit 130' INT
+    trap 'exit 143' TERM HUP
+    if ! "$host" up "$@" 2>"$work/up.log"; then
+        local why
+        why=$(tail -n1 "$work/up.log")
+        if [[ ${CI:-} == true ]]; then
+            cat "$work/up.log"
+            echo "FAIL: cannot boot the test host: $why"
+            exit 1
+        fi
+        echo "SKIP: cannot boot the test host: $why"
+        exit 77
+    fi
+    cat "$work/up.log"
+}
+
+in_host() { "$host" exec "$host_name" "$@"; }
+
+# run_tool CMD [ARG]...: runs CMD in the host; its output lands in $work/out
+# and $work/err, its exit status in $rc.
+run_tool() {
+    rc=0
+    in_host "$@" >"$work/out" 2>"$work/err" || rc=$?
+}
+
+# The state of UNIT in the host: running, stopped, failed or missing.
+unit_state() {
+    local load active
+    load=$(in_host systemctl show -P LoadState "$1")
+    active=$(in_host systemctl show -P ActiveState "$1")
+    case $load/$active in
+        not-found/*) echo missing ;;
+        */active) echo running ;;
+        */failed) echo failed ;;
+        */inactive) echo stopped ;;
+        *) echo "$load/$active" ;;
+    esac
+}
+
+# set_state UNIT STATE: puts UNIT into running, stopped, failed or missing.
+# Clears the start rate limit first, since the tests restart units often.
+set_state() {
+    local unit=$1 i
+    in_host systemctl reset-failed "$unit" 2>/dev/null || true
+    case $2 in
+        running) in_host systemctl start "$unit" ;;
+        stopped) in_host systemctl stop "$unit" ;;
+        failed)
+            in_host systemctl start "$unit"
+            in_host systemctl kill --signal=SIGKILL "$unit"
+            for ((i = 0; i < 50; i++)); do
+                in_host systemctl is-failed --quiet "$unit" && break
+                sleep 0.1
+            done
+            ;;
+        missing)
+            in_host systemctl stop "$unit"
+            in_host rm -f "/etc/systemd/system/$unit" "/etc/systemd/system/multi-user.target.wants/$unit"
+            in_host systemctl daemon-reload
+            ;;
+        *) echo "set_state: unknown state $2" >&2; return 1 ;;
+    esac
+}
+
+pass() { passes=$((passes + 1)); echo "ok   $1"; }
+fail() { failures=$((failures + 1)); echo "FAIL $1"; }
+
+# same WHAT GOT WANT
+same() {
+    if [[ $2 == "$3" ]]; then
+        pass "$1"
+    else
+        fail "$1"
+        printf '       got:  %q\n       want: %q\n' "$2" "$3"
+    fi
+}
+
+# same_file WHAT FILE WANT_FILE: byte-for-byte comparison.
+same_file() {
+    if cmp -s "$2" "$3"; then
+        pass "$1"
+    else
+        fail "$1"
+        diff -u "$3" "$2" | sed 's/^/       /' | head -n 40
+    fi
+}
+
+# check_report WHAT FILE UNIT EXIT MESSAGE: FILE must hold one compact service
+# report for UNIT whose systemctl run exited with EXIT: status "running" for
+# 0, "stopped" otherwise, and the message ending in the exit code suffix
+# unless EXIT is 0.  MESSAGE is JSON-escaped; "=TEXT" means the message is
+# exactly TEXT (plus that suffix), otherwise the message must contain it.
+check_report() {
+    local what=$1 file=$2 unit=$3 exit=$4 msg=$5 line status=running suffix="" end
+    if [[ $exit != 0 ]]; then
+        status=stopped
+        suffix="\\nFinished with exit code $exit"
+    fi
+    end="$suffix\",\"name\":\"$unit\",\"status\":\"$status\"}"
+    line=$(<"$file")
+    same "$what: one line of output" "$(wc -l <"$file")" 1
+    if [[ $msg == =* ]]; then
+        same "$what: report" "$line" "{\"message\":\"${msg#=}$end"
+    elif [[ $line == '{"message":"'*"$msg"*"$end" && ($exit != 0 || $line != *'Finished with exit code'*) ]]; then
+        pass "$what: report"
+    else
+        fail "$what: report"
+        printf '       got:  %q\n       want: {"message":"...%s...%s\n' "$line" "$msg" "$end"
+    fi
+}
+
+# Prints the closing tally; fails when any check failed.
+finish() {
+    echo "$passes passed, $failures failed"
+    ((failures == 0))
+}
