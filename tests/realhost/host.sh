@@ -149,8 +149,15 @@ up() {
     [[ -n $ipid ]] || die "no systemd came up inside: $(tail -n1 "$st/console.log")"
     echo "$ipid" >"$st/init.pid"
 
-    local booted
-    booted=$(timeout "$boot_timeout" "$self" exec "$name" systemctl is-system-running --wait || true)
+    # Wait for the boot to finish; until systemd has its control socket up,
+    # systemctl cannot reach it and answers nothing (or "offline").
+    local booted="" deadline=$((SECONDS + boot_timeout))
+    while ((SECONDS < deadline)); do
+        booted=$(timeout $((deadline - SECONDS + 1)) "$self" exec "$name" \
+            systemctl is-system-running --wait 2>/dev/null || true)
+        [[ -z $booted || $booted == offline ]] || break
+        sleep 0.2
+    done
     case $booted in
         running) ;;
         degraded) echo "host.sh: $name booted degraded: $("$self" exec "$name" systemctl --failed --plain --no-legend | tr '\n' ' ')" >&2 ;;

@@ -1,0 +1,77 @@
+#!/usr/bin/env bash
+# Shows every tool at work on a throwaway host with a real systemd:
+#
+#   tests/realhost/demo.sh BUILD_DIR
+#
+# boots the host (host.sh) with BUILD_DIR bound read-only at /opt/hostmend,
+# stops the engine and the database so that the repairs have work to do,
+# runs each tool there under a header line, and takes the host down again.
+# Where no such host can be booted, it says why in one line on stderr and runs
+# only the harmless words on this machine instead (--help, and --check where a
+# tool has it): never a repair, a cleanup or a restart outside a throwaway host.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+[[ $# == 1 && -d $1 ]] || { echo "usage: demo.sh BUILD_DIR" >&2; exit 2; }
+build=$(realpath "$1")
+for tool in coremend dbmend webmend sweepmend; do
+    [[ -x $build/bin/$tool ]] || { echo "demo.sh: no $build/bin/$tool; build first" >&2; exit 1; }
+done
+
+# show HEADER CMD [ARG]...: runs CMD under a header line, then its exit status.
+show() {
+    local rc=0
+    printf '\n=== %s\n' "$1"
+    shift
+    "$@" || rc=$?
+    echo "(exit status $rc)"
+}
+
+in_host() { "$here/host.sh" exec "$name" "$@"; }
+
+name=demo-$$
+log=$(mktemp)
+trap '"$here/host.sh" down "$name" 2>/dev/null || true; rm -f "$log"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+why=""
+if [[ $(id -u) != 0 ]]; then
+    why="not root"
+else
+    echo "Booting a throwaway host (the first run also builds its root filesystem, a minute or two)..."
+    start=$SECONDS
+    if "$here/host.sh" up "$name" "$build:/opt/hostmend" 2>"$log"; then
+        echo "Host up in $((SECONDS - start)) s."
+    else
+        why=$(tail -n1 "$log")
+    fi
+fi
+
+if [[ -n $why ]]; then
+    echo "demo.sh: cannot boot a throwaway host ($why); running only --help and --check on this machine" >&2
+    for tool in coremend dbmend webmend sweepmend; do
+        show "$tool --help (on this machine)" "$build/bin/$tool" --help
+    done
+    for tool in coremend dbmend sweepmend; do  # webmend has no harmless word but --help
+        show "$tool --check (on this machine)" "$build/bin/$tool" --check
+    done
+    exit 0
+fi
+
+bin=/opt/hostmend/bin
+show "in the host: stop tarnwick.service and the database" \
+    in_host systemctl stop tarnwick.service mariadb.socket mariadb.service
+show "coremend --check" in_host $bin/coremend --check
+show "coremend --repair" in_host $bin/coremend --repair
+show "dbmend --check" in_host $bin/dbmend --check
+show "dbmend --repair" in_host $bin/dbmend --repair
+show "in the host: systemctl is-active tarnwick.service mariadb.service" \
+    in_host systemctl is-active tarnwick.service mariadb.service
+show "webmend --restart-web-hosting" in_host $bin/webmend --restart-web-hosting
+show "sweepmend --check" in_host $bin/sweepmend --check
+show "in the host: leave something to clean up" \
+    in_host sh -c 'mkdir -p /root/veltrosin /usr/local/ovk/tmp && touch /usr/local/ovk/tmp/old.log'
+show "sweepmend --repair" in_host $bin/sweepmend --repair
+echo
+echo "Taking the host down."
