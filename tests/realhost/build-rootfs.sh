@@ -68,6 +68,7 @@ mirror=$(mirror_uri | head -n1)
 
 tmp=$dir.partial
 rm -rf "$tmp" "$dir"
+trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp"
 log=$dir.debootstrap.log
 echo "build-rootfs: building $dir (log: $log)" >&2
@@ -91,4 +92,8 @@ rm -f "$root"/var/cache/apt/archives/*.deb
 echo "build-rootfs: built in $((SECONDS - start)) s" >&2
 date -u +%FT%TZ >"$tmp/ready"
 mv "$tmp" "$dir"
+trap - EXIT
+# Trees of earlier package lists are of no further use.
+find "$cache_root" -mindepth 1 -maxdepth 1 ! -name lock ! -name "$key" ! -name "$key.*" \
+    -exec rm -rf {} +
 echo "$dir/rootfs"
