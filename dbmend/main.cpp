@@ -1,17 +1,28 @@
+#include <string>
+
+#include "database_actions.h"
+#include "database_unit.h"
 #include "front_end.h"
 #include "output.h"
 
 namespace {
 
-int notBuiltYet() {
-  writeDiagnosticLine("dbmend: this command is not built yet");
+// Runs before the word is matched, so that a host without a database answers 1 even to a
+// word the tool does not know.
+int detectInto(std::string& unit) {
+  unit = detectDatabaseUnit();
+  if (!unit.empty()) return 0;
+  writeDiagnosticLine("Failed to detect mysql unit name");
   return 1;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+  std::string unit;
   return runFrontEnd({.usage = "Usage: dbmend [--check|--repair]\n",
-                      .commands = {{"--check", notBuiltYet}, {"--repair", notBuiltYet}}},
+                      .commands = {{"--check", [&unit] { return checkDatabase(unit), 0; }},
+                                   {"--repair", [&unit] { return repairDatabase(unit), 0; }}},
+                      .beforeMatching = [&unit] { return detectInto(unit); }},
                      argc, argv);
 }
