@@ -1,0 +1,171 @@
+// webmend: the PHP-FPM services from the panel's registry, then the web servers.
+#include <gtest/gtest.h>
+
+#include "sandbox.h"
+
+namespace {
+
+const char kRegistry[] = "/opt/ovk/admin/sbin/interpbook";
+const std::string kRegistryCall = std::string(kRegistry) + " [--list-json]\n";
+const std::string kUnable = "Unable to get php-fpm services list: ";
+
+// A host whose registry runs `registry` (none when empty) and whose systemctl runs
+// `systemctl`.
+FakeHost host(const std::string& registry, const std::string& systemctl = answer("")) {
+  FakeHost fake{{{"/bin/systemctl", systemctl}}};
+  if (!registry.empty()) fake.programs.push_back({kRegistry, registry});
+  return fake;
+}
+
+// The try-restart calls of `units`, in order.
+std::string tryRestarts(const std::vector<std::string>& units) {
+  std::string calls;
+  for (const auto& unit : units) calls += "/bin/systemctl [try-restart] [" + unit + "]\n";
+  return calls;
+}
+
+// The printed array for `units` whose actions all succeeded silently.
+std::string runningReports(const std::vector<std::string>& units) {
+  std::string text = "[\n";
+  for (size_t i = 0; i < units.size(); ++i) {
+    text += "  {\n    \"message\": \"\",\n    \"name\": \"" + units[i] +
+            "\",\n    \"status\": \"running\"\n  }" + (i + 1 < units.size() ? ",\n" : "\n");
+  }
+  return text + "]\n";
+}
+
+// A row whose registry prints `document` and exits with 0; `units` are what must follow.
+Case registryGives(const std::string& name, const std::string& document,
+                   const std::vector<std::string>& units) {
+  return {name,
+          host(answer(document)),
+          "webmend",
+          {"--restart-web-hosting"},
+          runningReports(units),
+          "",
+          0,
+          kRegistryCall + tryRestarts(units)};
+}
+
+// A row where discovery fails with `error`: one line, then the web servers alone.
+Case discoveryFails(const std::string& name, const std::string& registry, const std::string& error,
+                    const std::string& registryErr = "") {
+  const bool present = !registry.empty();
+  return {name,
+          host(registry),
+          "webmend",
+          {"--restart-web-hosting"},
+          runningReports({"apache2", "nginx"}),
+          registryErr + kUnable + error + "\n",
+          0,
+          (present ? kRegistryCall : "") + tryRestarts({"apache2", "nginx"})};
+}
+
+TEST(Webmend, RestartsTheFpmServicesThenTheWebServers) {
+  runCases({
+      registryGives("array, in its order",
+                    R"({"php":[{"type":"fpm","service":"alpha"},{"type":"cgi","service":"beta"},)"
+                    R"({"type":"fpm","service":"gamma"}]})",
+                    {"alpha", "gamma", "apache2", "nginx"}),
+      registryGives("object, in key order",
+                    R"({"php":{"zulu":{"type":"fpm","service":"one"},)"
+                    R"("alpha":{"type":"fpm","service":"two"}}})",
+                    {"two", "one", "apache2", "nginx"}),
+      registryGives("nginx listed as an FPM service is acted on twice",
+                    R"({"php":[{"type":"fpm","service":"nginx"}]})"
+                    "\n",
+                    {"nginx", "apache2", "nginx"}),
+      registryGives("empty object", "{}", {"apache2", "nginx"}),
+      registryGives("null", "null\n", {"apache2", "nginx"}),
+      registryGives("no handlers", R"({"php":[]})", {"apache2", "nginx"}),
+      {"the registry's standard error passes through",
+       host(answer("{}", "interpbook: slow\n")),
+       "webmend",
+       {"--restart-web-hosting", "--check"},
+       runningReports({"apache2", "nginx"}),
+       "interpbook: slow\n",
+       0,
+       kRegistryCall + tryRestarts({"apache2", "nginx"})},
+  });
+}
+
+TEST(Webmend, RestartsTheWebServersWhenDiscoveryFails) {
+  const std::string k305 =
+      "[json.exception.type_error.305] cannot use operator[] with a string "
+      "argument with ";
+  runCases({
+      discoveryFails("array document", answer("[]"), k305 + "array"),
+      discoveryFails("php a string", answer(R"({"php":"php8.2-fpm"})"), k305 + "string"),
+      discoveryFails("service a number, earlier names dropped",
+                     answer(R"({"php":[{"type":"fpm","service":"alpha"},)"
+                            R"({"type":"fpm","service":8.2}]})"),
+                     "[json.exception.type_error.302] type must be string, but is number"),
+      discoveryFails("empty output", answer(""),
+                     "[json.exception.parse_error.101] parse error at line 1, column 1: syntax "
+                     "error while parsing value - unexpected end of input; expected '[', '{', or "
+                     "a literal"),
+      discoveryFails("a control character stays inside the one line", answer("{\"php\":\"a\nb\"}"),
+                     "[json.exception.parse_error.101] parse error at line 2, column 0: syntax "
+                     "error while parsing value - invalid string: control character U+000A (LF) "
+                     "must be escaped to \\u000A or \\n; last read: '\"a<U+000A>'"),
+      discoveryFails("exit status 3, output ignored",
+                     answer(R"({"php":[{"type":"fpm","service":"alpha"}]})", "", 3),
+                     "interpbook failed with exit code 3"),
+      discoveryFails("exit status 1 after its own message", answer("", "interpbook: locked\n", 1),
+                     "interpbook failed with exit code 1", "interpbook: locked\n"),
+      discoveryFails("killed", "echo '{}'; kill -KILL $$", "interpbook failed with exit code 9"),
+      discoveryFails("missing", "", "execve failed: No such file or directory"),
+  });
+}
+
+TEST(Webmend, ReportsEveryUnit) {
+  const std::string apache2Fails =
+      R"([ "$2" = apache2 ] && { echo "Unit apache2.service not loaded." >&2; exit 5; }; exit 0)";
+  const std::string fpm = answer(R"({"php":[{"type":"fpm","service":"php8.2-fpm"}]})");
+  runCases({
+      {"a unit that fails does not stop the others",
+       host(fpm, apache2Fails),
+       "webmend",
+       {"--restart-web-hosting"},
+       "[\n"
+       "  {\n"
+       "    \"message\": \"\",\n"
+       "    \"name\": \"php8.2-fpm\",\n"
+       "    \"status\": \"running\"\n"
+       "  },\n"
+       "  {\n"
+       "    \"message\": \"\\nUnit apache2.service not loaded.\\n\\nFinished with exit code 5\",\n"
+       "    \"name\": \"apache2\",\n"
+       "    \"status\": \"stopped\"\n"
+       "  },\n"
+       "  {\n"
+       "    \"message\": \"\",\n"
+       "    \"name\": \"nginx\",\n"
+       "    \"status\": \"running\"\n"
+       "  }\n"
+       "]\n",
+       "",
+       0,
+       kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"})},
+      {"no systemctl: nothing printed",
+       {{{kRegistry, fpm}}},
+       "webmend",
+       {"--restart-web-hosting"},
+       "",
+       "execve failed: No such file or directory\n",
+       1,
+       kRegistryCall},
+      {"reports into a full disk",
+       host(fpm),
+       "webmend",
+       {"--restart-web-hosting"},
+       "",
+       "write error: No space left on device\n",
+       1,
+       kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"}),
+       "",
+       {.stdoutTo = Output::Full}},
+  });
+}
+
+}  // namespace

@@ -1,0 +1,21 @@
+#include "web_hosting.h"
+
+#include <exception>
+#include <vector>
+
+#include "fpm_services.h"
+#include "output.h"
+#include "service_report.h"
+
+void restartWebHosting(const std::string& action) {
+  std::vector<std::string> units;
+  try {
+    units = listFpmServices();
+  } catch (const std::exception& error) {
+    // Without the PHP-FPM list the web servers are still worth restarting.
+    writeDiagnosticLine(std::string("Unable to get php-fpm services list: ") + error.what());
+  }
+  units.push_back("apache2");
+  units.push_back("nginx");
+  printServiceReports(action, units);
+}
