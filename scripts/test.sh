@@ -1,12 +1,26 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: once in the normal build and
-# once with AddressSanitizer and UndefinedBehaviorSanitizer.
+# once with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the registry reading.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/install-deps.sh
+# clang and its libFuzzer runtime for the fuzzing build.
+scripts/install-deps.sh clang-14 libclang-rt-14-dev
 
 for preset in default asan; do
   echo "=== $preset build"
   scripts/build.sh "$preset"
   ctest --preset "$preset" --label-exclude realhost
 done
+
+# Half a minute of arbitrary registry output. The corpus grows in the build directory
+# (from the committed seeds); a crash fails the run and leaves its input in build-fuzz/.
+echo "=== fuzz build"
+scripts/build.sh fuzz
+mkdir -p build-fuzz/corpus
+if ! build-fuzz/bin/registry_document_fuzz -max_total_time=30 -dict=fuzz/registry_document.dict \
+  -artifact_prefix=build-fuzz/ build-fuzz/corpus fuzz/seeds >build-fuzz/fuzz.log 2>&1; then
+  tail -n 60 build-fuzz/fuzz.log
+  echo "fuzzing the registry reading failed; the whole log is build-fuzz/fuzz.log" >&2
+  exit 1
+fi
+tail -n 1 build-fuzz/fuzz.log
