@@ -137,6 +137,13 @@ up() {
     npid=$!
     echo "$npid" >"$st/nspawn.pid"
 
+    # Take the host down once the owner has gone, even if this script is
+    # killed too; it stands down when this host is taken down or replaced.
+    # shellcheck disable=SC2016  # expanded by the watchdog's own shell
+    setsid bash -c 'while kill -0 "$1" 2>/dev/null && [[ $(cat "$2" 2>/dev/null) == "$3" ]]; do sleep 1; done
+                    [[ $(cat "$2" 2>/dev/null) == "$3" ]] && exec "$4" down "$5"' \
+        watchdog "$owner" "$st/nspawn.pid" "$npid" "$self" "$name" </dev/null >/dev/null 2>&1 &
+
     # The host's PID 1 is the child of nspawn that becomes systemd.
     for ((i = 0; i < 300; i++)); do
         for d in $(pgrep -P "$npid" || true); do
@@ -169,12 +176,6 @@ up() {
         || die "cannot install the fixtures"
     "$self" exec "$name" systemctl daemon-reload
     "$self" exec "$name" systemctl enable --now --quiet tarnwick.service || die "tarnwick.service did not start"
-
-    # Take the host down once the owner has gone (unless it was restarted meanwhile).
-    # shellcheck disable=SC2016  # expanded by the watchdog's own shell
-    setsid bash -c 'while kill -0 "$1" 2>/dev/null && [[ $(cat "$2" 2>/dev/null) == "$3" ]]; do sleep 1; done
-                    [[ $(cat "$2" 2>/dev/null) == "$3" ]] && exec "$4" down "$5"' \
-        watchdog "$owner" "$st/nspawn.pid" "$npid" "$self" "$name" </dev/null >/dev/null 2>&1 &
     trap - EXIT INT TERM HUP
 }
 
