@@ -264,6 +264,8 @@ void mountReadOnly(const std::string& path) {
   mountOrFail(nullptr, path, nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY);
 }
 
+void mountTmpfs(const std::string& path) { mountOrFail("tmpfs", path, "tmpfs", 0, "mode=755"); }
+
 std::string listTree(const std::string& root) {
   if (!fs::exists(fs::symlink_status(root))) return "absent\n";
   std::vector<std::string> lines;

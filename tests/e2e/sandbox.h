@@ -71,6 +71,8 @@ std::string shellQuote(std::string_view text);
 // Helpers for FakeHost::prepare and inspect.
 void writeFile(const std::string& path, std::string_view content, unsigned mode = 0644);
 void mountReadOnly(const std::string& path);
+// A fresh empty tmpfs at `path`: a mount point inside another filesystem.
+void mountTmpfs(const std::string& path);
 // Every path under `root` (itself included), sorted, one per line, directories with a
 // trailing "/", symbolic links as "path -> target"; "absent" when `root` does not exist.
 std::string listTree(const std::string& root);

@@ -1,0 +1,7 @@
+// Freeing disk space: the panel's caches, its temporary files and the package caches.
+#pragma once
+
+// Removes every match of the fixed cleanup list and prints, once at the end, "null" or
+// {"clean_paths":[...]} with the matches removed, in order. A removal that fails is one
+// line on standard error with the system's reason and is left out of the report.
+void cleanDiskSpace();

@@ -1,0 +1,197 @@
+#include <filesystem>
+#include <functional>
+
+#include <gtest/gtest.h>
+
+#include "sandbox.h"
+
+namespace {
+
+using namespace std::string_literals;
+namespace fs = std::filesystem;
+
+const std::string kTool = "/opt/ovk/admin/sbin/hoststat";
+const std::string kReportCall = kTool + " [df-useful] [--json]\n";
+
+FakeHost hoststat(const std::string& script) { return {{{kTool, script}}}; }
+
+// Prints whether the tool was given a standard input, then exits with 4 after a pause, so
+// that only a sweepmend that waits for it can pass the 4 on.
+const std::string kProbeStandardInput =
+    "if [ -e /proc/$$/fd/0 ]; then echo 'stdin open'; else echo 'stdin closed'; fi\n"
+    "sleep 0.2; exit 4";
+
+Case check(std::string name, FakeHost host, std::string out, std::string err, int status,
+           std::string calls = kReportCall, Launch launch = {}) {
+  return {std::move(name), std::move(host), "sweepmend",      {"--check"}, std::move(out),
+          std::move(err),  status,          std::move(calls), "",          launch};
+}
+
+TEST(Sweepmend, CheckPassesTheDiskReportThrough) {
+  const FakeHost notExecutable{{}, [] {
+                                 fs::create_directories(fs::path(kTool).parent_path());
+                                 writeFile(kTool, "#!/bin/sh\necho ran\n", 0644);
+                               }};
+  runCases({
+      check("every byte of the report, none of ours",
+            hoststat(R"(printf '{"/":{"free":"12G"}}\n\000\377no newline'; echo warn >&2)"),
+            "{\"/\":{\"free\":\"12G\"}}\n\0\xffno newline"s, "warn\n", 0),
+      check("its exit code", hoststat(answer("{}\n", "", 3)), "{}\n", "", 3),
+      check("killed", hoststat("kill -KILL $$"), "", "", 9),
+      check("standard input closed for the tool", hoststat(kProbeStandardInput), "stdin closed\n",
+            "", 4),
+      check("started without standard input", hoststat(kProbeStandardInput), "stdin closed\n", "",
+            4, kReportCall, {.stdinClosed = true}),
+      check("no tool", {}, "", "execve failed: No such file or directory\n", 1, ""),
+      check("tool not executable", notExecutable, "", "execve failed: Permission denied\n", 1, ""),
+  });
+}
+
+// Builds files from lines in listTree's notation: "dir/", "file" or "link -> target".
+std::function<void()> plant(
+    std::vector<std::string> entries, std::function<void()> then = [] {}) {
+  return [entries = std::move(entries), then = std::move(then)] {
+    for (const std::string& entry : entries) {
+      const size_t arrow = entry.find(" -> ");
+      const fs::path path = entry.substr(0, arrow);
+      fs::create_directories(path.parent_path());
+      if (arrow != std::string::npos) {
+        fs::create_symlink(entry.substr(arrow + 4), path);
+      } else if (entry.back() == '/') {
+        fs::create_directories(path);
+      } else {
+        writeFile(path, "x");
+      }
+    }
+    then();
+  };
+}
+
+std::string everything() {
+  return listTree("/opt") + listTree("/root") + listTree("/usr/local") + listTree("/var/cache");
+}
+
+Case repair(std::string name, std::function<void()> prepare, std::string out, std::string after,
+            std::string err = "") {
+  return {std::move(name),
+          {{}, std::move(prepare), everything},
+          "sweepmend",
+          {"--repair"},
+          std::move(out),
+          std::move(err),
+          0,
+          "",
+          std::move(after)};
+}
+
+const std::string kBareHost = "/opt/\n/root/\n/usr/local/\n/var/cache/\n";
+const std::string kTmp = "/usr/local/ovk/tmp/";
+// What a cleaned temporary directory leaves: the directory, and no longer anything else.
+const std::string kBareTmp =
+    "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n" + kTmp + "\n/var/cache/\n";
+
+TEST(Sweepmend, RepairRemovesTheCleanupList) {
+  runCases({
+      repair("nothing present", plant({}), "null\n", kBareHost),
+      repair("a listed directory goes itself, not only its contents",
+             plant({"/var/cache/apt/archives/partial/a.deb", "/var/cache/apt/pkgcache.bin",
+                    "/var/cache/debconf/config.dat"}),
+             R"({"clean_paths":["/var/cache/apt/"]})"
+             "\n",
+             "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/debconf/\n"
+             "/var/cache/debconf/config.dat\n"),
+      repair("dot names and the temporary directory itself stay",
+             plant({kTmp + "a.log", kTmp + "sess/s1", kTmp + ".keep", kTmp + ".cache/c"}),
+             R"({"clean_paths":["/usr/local/ovk/tmp/a.log","/usr/local/ovk/tmp/sess/"]})"
+             "\n",
+             "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n/usr/local/ovk/tmp/\n"
+             "/usr/local/ovk/tmp/.cache/\n/usr/local/ovk/tmp/.cache/c\n/usr/local/ovk/tmp/.keep\n"
+             "/var/cache/\n"),
+      repair("report in table order, entries in byte order",
+             plant({"/var/cache/yum/x", "/var/cache/apt/x", kTmp + "a", kTmp + "_z/", kTmp + "B",
+                    "/var/cache/veltrosin_installer/x", "/root/veltrosin/x"}),
+             R"({"clean_paths":["/root/veltrosin/","/var/cache/veltrosin_installer/",)"
+             R"("/usr/local/ovk/tmp/B","/usr/local/ovk/tmp/_z/","/usr/local/ovk/tmp/a",)"
+             R"("/var/cache/apt/","/var/cache/yum/"]})"
+             "\n",
+             kBareTmp),
+      repair("a read-only mount fails alone",
+             plant({kTmp + "a.log", kTmp + "ro/kept", kTmp + "z.log", "/var/cache/yum/x"},
+                   [] { mountReadOnly(kTmp + "ro"); }),
+             R"({"clean_paths":["/usr/local/ovk/tmp/a.log","/usr/local/ovk/tmp/z.log",)"
+             R"("/var/cache/yum/"]})"
+             "\n",
+             "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n/usr/local/ovk/tmp/\n"
+             "/usr/local/ovk/tmp/ro/\n/usr/local/ovk/tmp/ro/kept\n/var/cache/\n",
+             "Read-only file system\n"),
+      repair("a mount point inside is emptied, then busy",
+             plant({"/var/cache/apt/archives/"},
+                   [] {
+                     mountTmpfs("/var/cache/apt/archives");
+                     writeFile("/var/cache/apt/archives/a.deb", "x");
+                   }),
+             "null\n",
+             "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n"
+             "/var/cache/apt/archives/\n",
+             "Device or resource busy\n"),
+  });
+}
+
+// Targets outside the listed locations, which must survive every cleanup.
+const std::vector<std::string> kOutside = {"/opt/outside/keep", "/opt/outside/sub/keep"};
+const std::string kOutsideLeft =
+    "/opt/\n/opt/outside/\n/opt/outside/keep\n/opt/outside/sub/\n/opt/outside/sub/keep\n";
+
+std::vector<std::string> with(std::vector<std::string> entries) {
+  entries.insert(entries.end(), kOutside.begin(), kOutside.end());
+  return entries;
+}
+
+TEST(Sweepmend, RepairNeverFollowsALink) {
+  runCases({
+      repair("a listed location that is a link to a directory",
+             plant(with({"/root/veltrosin -> /opt/outside", "/var/cache/yum -> /opt/outside/sub"})),
+             R"({"clean_paths":["/root/veltrosin/","/var/cache/yum/"]})"
+             "\n",
+             kOutsideLeft + "/root/\n/usr/local/\n/var/cache/\n"),
+      repair("links among the temporary entries",
+             plant(with({kTmp + "dir -> /opt/outside", kTmp + "file -> /opt/outside/keep",
+                         kTmp + "dangling -> /opt/none", kTmp + "up -> .."})),
+             R"({"clean_paths":["/usr/local/ovk/tmp/dangling","/usr/local/ovk/tmp/dir/",)"
+             R"("/usr/local/ovk/tmp/file","/usr/local/ovk/tmp/up/"]})"
+             "\n",
+             kOutsideLeft + "/root/\n/usr/local/\n/usr/local/ovk/\n" + kTmp + "\n/var/cache/\n"),
+      repair("links at depth inside a listed directory",
+             plant(with({"/var/cache/apt/archives/dir -> /opt/outside",
+                         "/var/cache/apt/archives/file -> /opt/outside/keep",
+                         "/var/cache/apt/lists/up -> ../../apt"})),
+             R"({"clean_paths":["/var/cache/apt/"]})"
+             "\n",
+             kOutsideLeft + "/root/\n/usr/local/\n/var/cache/\n"),
+  });
+}
+
+TEST(Sweepmend, RepairReportIsOneValidJsonLine) {
+  runCases({
+      repair("names that need escaping or are not UTF-8",
+             plant({kTmp + "say \"hi\"", kTmp + "line\nbreak", kTmp + "back\\slash",
+                    kTmp + "caf\xe9", kTmp + "tab\t", kTmp + "caf\xc3\xa9 ok"}),
+             "{\"clean_paths\":[\"/usr/local/ovk/tmp/back\\\\slash\","
+             "\"/usr/local/ovk/tmp/caf\xc3\xa9 ok\",\"/usr/local/ovk/tmp/caf\xef\xbf\xbd\","
+             "\"/usr/local/ovk/tmp/line\\nbreak\",\"/usr/local/ovk/tmp/say \\\"hi\\\"\","
+             "\"/usr/local/ovk/tmp/tab\\t\"]}\n",
+             kBareTmp),
+      {"report into a full disk: removed, but the failure is told",
+       {{}, plant({"/var/cache/apt/x"}), everything},
+       "sweepmend",
+       {"--repair"},
+       "",
+       "write error: No space left on device\n",
+       1,
+       "",
+       kBareHost,
+       {.stdoutTo = Output::Full}},
+  });
+}
+
+}  // namespace
