@@ -1,0 +1,100 @@
+#!/usr/bin/env bash
+# Times `sweepmend --repair` removing a tree of 100,000 files at /var/cache/apt against
+# `rm -rf` removing an identical tree there, and prints the ratio of the median times.
+#
+#   bench/cleanup_vs_rm.sh [DIRECTORY] [ROUNDS]
+#
+# Runs as root in a private mount namespace where /root, /usr/local and /var/cache are
+# private: empty tmpfs, or for /var/cache the given DIRECTORY (to time a disk-backed
+# filesystem instead of memory). The machine's own caches are never touched.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [[ "${1:-}" != --in-namespace ]]; then
+  exec unshare --mount --propagation private "$0" --in-namespace "$@"
+fi
+shift
+scratch=${1:-}
+rounds=${2:-11}
+files_per_dir=1000
+dirs=100
+
+# The binary is copied first: masking /usr/local or /root must not hide it.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cp build/bin/sweepmend "$work/sweepmend"
+
+mount -t tmpfs tmpfs /root
+mount -t tmpfs tmpfs /usr/local
+if [[ -n "$scratch" ]]; then
+  mount --bind "$scratch" /var/cache
+else
+  mount -t tmpfs tmpfs /var/cache
+fi
+# Refuse to go on unless every location the cleanup removes lies on a private mount.
+for location in /root /usr/local /var/cache; do
+  [[ "$(findmnt -n -o TARGET --target "$location")" == "$location" ]] || {
+    echo "$location is not a private mount" >&2
+    exit 1
+  }
+done
+[[ -z "$(ls -A /var/cache)" ]] || {
+  echo "/var/cache must start empty" >&2
+  exit 1
+}
+# Only now is /var/cache known to be ours. On a disk-backed DIRECTORY the template would
+# outlive the namespace.
+template=/var/cache/bench-template
+trap 'rm -rf "$work" "$template"' EXIT
+
+for d in $(seq -w 0 $((dirs - 1))); do
+  mkdir -p "$template/archives/d$d"
+  (cd "$template/archives/d$d" && seq -w 0 $((files_per_dir - 1)) | xargs touch)
+done
+echo "tree: $(find "$template" -type f | wc -l) files in $((dirs + 2)) directories"
+
+now() { date +%s%N; }
+# Copies the template to /var/cache/apt, settles, then prints the nanoseconds of "$@".
+time_removal() {
+  cp -a "$template" /var/cache/apt
+  sync
+  local start end
+  start=$(now)
+  "$@" >"$work/out"
+  end=$(now)
+  [[ ! -e /var/cache/apt ]] || {
+    echo "/var/cache/apt survived: $*" >&2
+    exit 1
+  }
+  echo $((end - start))
+}
+median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+: >"$work/sweep"
+: >"$work/rm"
+for round in $(seq 1 "$rounds"); do
+  # Alternating the order keeps either side from always running on a warmer cache.
+  if ((round % 2)); then
+    time_removal "$work/sweepmend" --repair >>"$work/sweep"
+    time_removal rm -rf /var/cache/apt >>"$work/rm"
+  else
+    time_removal rm -rf /var/cache/apt >>"$work/rm"
+    time_removal "$work/sweepmend" --repair >>"$work/sweep"
+  fi
+done
+cp -a "$template" /var/cache/apt
+report=$("$work/sweepmend" --repair)
+[[ "$report" == '{"clean_paths":["/var/cache/apt/"]}' ]] || {
+  echo "unexpected report: $report" >&2
+  exit 1
+}
+
+echo "sweepmend rounds (ms): $(awk '{ printf "%.0f ", $1 / 1e6 }' "$work/sweep")"
+echo "rm -rf rounds (ms):    $(awk '{ printf "%.0f ", $1 / 1e6 }' "$work/rm")"
+sweep=$(median <"$work/sweep")
+rm_ns=$(median <"$work/rm")
+awk -v s="$sweep" -v r="$rm_ns" -v n="$rounds" 'BEGIN {
+  printf "sweepmend --repair: %.1f ms (median of %d)\n", s / 1e6, n
+  printf "rm -rf:             %.1f ms (median of %d)\n", r / 1e6, n
+  printf "ratio: %.2f\n", s / r
+}'
