@@ -77,7 +77,6 @@ ChildRun runCommand(const std::string& executable, const std::vector<std::string
                     CaptureMode mode) {
   if (mode != CaptureMode::PassThrough) return runCapturing(executable, arguments, mode);
   ChildRun run;
-  run.exitCode =
-      bp::system(bp::exe = executable, bp::args = arguments, CloseStandardInput{});
+  run.exitCode = bp::system(bp::exe = executable, bp::args = arguments, CloseStandardInput{});
   return run;
 }

@@ -95,8 +95,7 @@ TEST(RunCommand, RaisesWhenTheProgramCannotBeExecuted) {
   char notExecutable[] = "/tmp/hostmend-not-executable.XXXXXX";
   ::close(::mkstemp(notExecutable));
   for (const auto mode : {CaptureMode::Both, CaptureMode::StdoutOnly, CaptureMode::PassThrough}) {
-    for (const auto& [path, text] :
-         std::vector<std::pair<std::string, std::string>>{
+    for (const auto& [path, text] : std::vector<std::pair<std::string, std::string>>{
              {"/nonexistent/program", "execve failed: No such file or directory"},
              {notExecutable, "execve failed: Permission denied"}}) {
       SCOPED_TRACE(path);
@@ -113,8 +112,9 @@ TEST(RunCommand, RaisesWhenTheProgramCannotBeExecuted) {
 
 TEST(RunCommand, StdoutOnlyKeepsTextOnSuccessAndLeavesStandardErrorAlone) {
   ChildRun failed;
-  const std::string ourStderr = withDescriptor(
-      STDERR_FILENO, [&] { failed = runShell("echo text; echo why >&2; exit 1", CaptureMode::StdoutOnly); });
+  const std::string ourStderr = withDescriptor(STDERR_FILENO, [&] {
+    failed = runShell("echo text; echo why >&2; exit 1", CaptureMode::StdoutOnly);
+  });
   EXPECT_EQ(failed.exitCode, 1);
   EXPECT_EQ(failed.stdoutText, "");
   EXPECT_EQ(ourStderr, "why\n");
@@ -133,8 +133,9 @@ TEST(RunCommand, PassThroughClosesStandardInputAndSharesOurOutput) {
     std::string err;
     const std::string out = withDescriptor(STDOUT_FILENO, [&] {
       err = withDescriptor(STDERR_FILENO, [&] {
-        withDescriptor(STDIN_FILENO, [&] { run = runShell(script, CaptureMode::PassThrough); },
-                       ourStdinClosed);
+        withDescriptor(
+            STDIN_FILENO, [&] { run = runShell(script, CaptureMode::PassThrough); },
+            ourStdinClosed);
       });
     });
     EXPECT_EQ(run.exitCode, 7);  // 10 would mean the child found a standard input

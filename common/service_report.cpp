@@ -25,7 +25,8 @@ std::string serviceStatus(const std::string& action, int exitCode) {
 
 nlohmann::json makeServiceReport(const std::string& action, const std::string& unit,
                                  const ChildRun& run) {
-  return {{"name", unit}, {"status", serviceStatus(action, run.exitCode)},
+  return {{"name", unit},
+          {"status", serviceStatus(action, run.exitCode)},
           {"message", composeMessage(run)}};
 }
 

@@ -14,6 +14,7 @@ struct ReportCase {
 };
 
 TEST(ServiceReport, ComposesTheMessageAndStatus) {
+  // clang-format off
   const std::vector<ReportCase> cases = {
       {"restart", "tarnwick.service", {0, "", ""},
        R"({"message":"","name":"tarnwick.service","status":"running"})"},
@@ -42,6 +43,7 @@ TEST(ServiceReport, ComposesTheMessageAndStatus) {
       {"status", "x", {0, "ok\xff" "end", ""},
        "{\"message\":\"ok\xef\xbf\xbd" "end\",\"name\":\"x\",\"status\":\"running\"}"},
   };
+  // clang-format on
   for (const auto& c : cases) {
     SCOPED_TRACE(c.action + " " + c.unit);
     EXPECT_EQ(toJsonText(makeServiceReport(c.action, c.unit, c.run)), c.line);

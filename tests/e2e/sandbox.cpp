@@ -27,8 +27,8 @@ namespace fs = std::filesystem;
 namespace {
 
 // The locations the tools read or change. Each is an empty private directory for the run.
-const std::array kMaskedDirectories = {"/opt", "/root", "/usr/local", "/var/cache",
-                                       "/lib/systemd/system", "/etc/init.d"};
+const std::array kMaskedDirectories = {
+    "/opt", "/root", "/usr/local", "/var/cache", "/lib/systemd/system", "/etc/init.d"};
 
 [[noreturn]] void fail(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -95,9 +95,10 @@ void buildFakeHost(const fs::path& scratch, const FakeHost& host) {
   overlayDirectory(fs::canonical("/bin"), layers);
   fs::remove("/bin/systemctl");
 
-  const std::string recorder = "{ printf '%s' \"$0\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; "
-                               "done; echo; } >>" +
-                               shellQuote((scratch / "calls").string()) + "\n";
+  const std::string recorder =
+      "{ printf '%s' \"$0\"; for a in \"$@\"; do printf ' [%s]' \"$a\"; "
+      "done; echo; } >>" +
+      shellQuote((scratch / "calls").string()) + "\n";
   for (const auto& program : host.programs) {
     fs::create_directories(fs::path(program.path).parent_path());
     writeFile(program.path, "#!/bin/sh\n" + recorder + program.script + "\n", 0755);
@@ -246,8 +247,8 @@ std::string shellQuote(std::string_view text) {
 }
 
 std::string answer(std::string_view out, std::string_view err, int exitCode) {
-  return "printf '%s' " + shellQuote(out) + "\nprintf '%s' " + shellQuote(err) +
-         " >&2\nexit " + std::to_string(exitCode);
+  return "printf '%s' " + shellQuote(out) + "\nprintf '%s' " + shellQuote(err) + " >&2\nexit " +
+         std::to_string(exitCode);
 }
 
 void writeFile(const std::string& path, std::string_view content, unsigned mode) {
