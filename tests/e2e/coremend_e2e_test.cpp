@@ -4,59 +4,61 @@
 
 namespace {
 
-FakeHost systemctl(const std::string& script) { return {{{"/bin/systemctl", script}}}; }
-
 const std::string kStatusCall = "/bin/systemctl [status] [tarnwick.service]\n";
 const std::string kRestartCall = "/bin/systemctl [restart] [tarnwick.service]\n";
 
+// coremend run with `arguments` on a host whose systemctl runs `systemctl` (none if empty).
+Case coremend(const std::string& name, const std::string& systemctl,
+              const std::vector<std::string>& arguments, const std::string& out,
+              const std::string& err = "", int status = 0, Launch launch = {}) {
+  FakeHost host;
+  if (!systemctl.empty()) host.programs.push_back({"/bin/systemctl", systemctl});
+  const std::string calls = systemctl.empty()           ? ""
+                            : arguments[0] == "--check" ? kStatusCall
+                                                        : kRestartCall;
+  return {name, host, "coremend", arguments, out, err, status, calls, "", launch};
+}
+
+std::string report(const std::string& message, const std::string& status) {
+  return R"({"message":")" + message + R"(","name":"tarnwick.service","status":")" + status +
+         "\"}\n";
+}
+
 TEST(Coremend, ReportsTheEngineUnit) {
   runCases({
-      {"check, running", systemctl(answer("* tarnwick.service\n   Active: active\n")), "coremend",
-       {"--check"},
-       R"({"message":"* tarnwick.service\n   Active: active\n","name":"tarnwick.service","status":"running"})"
-       "\n",
-       "", 0, kStatusCall},
-      {"check, stopped", systemctl(answer("inactive\n", "", 3)), "coremend", {"--check"},
-       R"({"message":"inactive\n\nFinished with exit code 3","name":"tarnwick.service","status":"stopped"})"
-       "\n",
-       "", 0, kStatusCall},
-      {"repair", systemctl(answer("")), "coremend", {"--repair"},
-       R"({"message":"","name":"tarnwick.service","status":"running"})"
-       "\n",
-       "", 0, kRestartCall},
-      {"repair that fails, extra arguments ignored",
-       systemctl(answer("", "Job for tarnwick.service failed.\n", 1)), "coremend",
-       {"--repair", "--check", "x"},
-       R"({"message":"\nJob for tarnwick.service failed.\n\nFinished with exit code 1","name":"tarnwick.service","status":"stopped"})"
-       "\n",
-       "", 0, kRestartCall},
-      {"systemctl killed", systemctl("kill -KILL $$"), "coremend", {"--check"},
-       R"({"message":"\nFinished with exit code 9","name":"tarnwick.service","status":"stopped"})"
-       "\n",
-       "", 0, kStatusCall},
-      {"output that is not UTF-8", systemctl(answer("caf\xe9 \x1b\n", "\xc3")), "coremend",
-       {"--check"},
-       "{\"message\":\"caf\xef\xbf\xbd \\u001b\\n\\n\xef\xbf\xbd\",\"name\":\"tarnwick.service\","
-       "\"status\":\"running\"}\n",
-       "", 0, kStatusCall},
+      coremend("check, running", answer("* tarnwick.service\n   Active: active\n"), {"--check"},
+               report(R"(* tarnwick.service\n   Active: active\n)", "running")),
+      coremend("check, stopped", answer("inactive\n", "", 3), {"--check"},
+               report(R"(inactive\n\nFinished with exit code 3)", "stopped")),
+      coremend("repair", answer(""), {"--repair"}, report("", "running")),
+      coremend(
+          "repair that fails, extra arguments ignored",
+          answer("", "Job for tarnwick.service failed.\n", 1), {"--repair", "--check", "x"},
+          report(R"(\nJob for tarnwick.service failed.\n\nFinished with exit code 1)", "stopped")),
+      coremend("systemctl killed", "kill -KILL $$", {"--check"},
+               report(R"(\nFinished with exit code 9)", "stopped")),
+      coremend("output that is not UTF-8", answer("caf\xe9 \x1b\n", "\xc3"), {"--check"},
+               report("caf\xef\xbf\xbd \\u001b\\n\\n\xef\xbf\xbd", "running")),
   });
 }
 
 TEST(Coremend, EndsInOrderWhenItCannotDoItsJob) {
-  const FakeHost notExecutable{{}, [] { writeFile("/bin/systemctl", "#!/bin/sh\n", 0644); }};
+  Case notExecutable = coremend("systemctl not executable", "", {"--repair"}, "",
+                                "execve failed: Permission denied\n", 1);
+  notExecutable.host.prepare = [] { writeFile("/bin/systemctl", "#!/bin/sh\n", 0644); };
   runCases({
-      {"no systemctl", {}, "coremend", {"--check"}, "",
-       "execve failed: No such file or directory\n", 1},
-      {"systemctl not executable", notExecutable, "coremend", {"--repair"}, "",
-       "execve failed: Permission denied\n", 1},
-      {"report into a full disk", systemctl(answer("")), "coremend", {"--check"}, "",
-       "write error: No space left on device\n", 1, kStatusCall, "", {.stdoutTo = Output::Full}},
-      {"report into a closed standard output", systemctl(answer("")), "coremend", {"--repair"}, "",
-       "write error: Bad file descriptor\n", 1, kRestartCall, "", {.stdoutTo = Output::Closed}},
-      {"started without standard input", systemctl(answer("")), "coremend", {"--repair"},
-       R"({"message":"","name":"tarnwick.service","status":"running"})"
-       "\n",
-       "", 0, kRestartCall, "", {.stdinClosed = true}},
+      coremend("no systemctl", "", {"--check"}, "", "execve failed: No such file or directory\n",
+               1),
+      notExecutable,
+      coremend("report into a full disk", answer(""), {"--check"}, "",
+               "write error: No space left on device\n", 1, {.stdoutTo = Output::Full}),
+      coremend("report into a closed standard output", answer(""), {"--repair"}, "",
+               "write error: Bad file descriptor\n", 1, {.stdoutTo = Output::Closed}),
+      // Like any Unix filter: SIGPIPE ends it, no message of ours.
+      coremend("report to a reader that went away", answer(""), {"--check"}, "", "", 128 + 13,
+               {.stdoutTo = Output::ReaderGone}),
+      coremend("started without standard input", answer(""), {"--repair"}, report("", "running"),
+               "", 0, {.stdinClosed = true}),
   });
 }
 

@@ -116,6 +116,13 @@ void dropCapabilities() {
   if (launch.stdoutTo == Output::Pipe) ::dup2(outFd, STDOUT_FILENO);
   if (launch.stdoutTo == Output::Full) ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
   if (launch.stdoutTo == Output::Closed) ::close(STDOUT_FILENO);
+  if (launch.stdoutTo == Output::ReaderGone) {
+    int gone[2];
+    if (::pipe(gone) == 0) {
+      ::close(gone[0]);
+      ::dup2(gone[1], STDOUT_FILENO);
+    }
+  }
   if (launch.stdinClosed) {
     ::close(STDIN_FILENO);
   } else {

@@ -24,7 +24,9 @@ struct FakeHost {
   std::function<std::string()> inspect = {};
 };
 
-enum class Output { Pipe, Closed, Full };
+// Where the tool's standard output goes: our pipe, nowhere (closed), /dev/full, or a pipe
+// whose reader has already gone away.
+enum class Output { Pipe, Closed, Full, ReaderGone };
 
 struct Launch {
   bool stdinClosed = false;
