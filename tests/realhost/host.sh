@@ -8,6 +8,7 @@
 #                                 install fixtures/ and start tarnwick.service
 #   host.sh exec NAME CMD [ARG]...  run CMD inside as root, with a clean environment
 #   host.sh down NAME             power it off and remove what it left behind
+#   host.sh connect NAME PORT     join stdin and stdout to 127.0.0.1:PORT inside it
 #
 # "up" first takes down a leftover host of the same NAME; "down" of a host that
 # is not up does nothing.  A host outlives "up" but not the process that called
@@ -88,15 +89,32 @@ down() {
     rm -rf "$st"
 }
 
+# The PID of host NAME's systemd; fails unless the host is up.
+init_pid() {
+    local ipid
+    valid_name "$1"
+    ipid=$(cat "$state_root/$1/init.pid" 2>/dev/null || true)
+    is_running "$ipid" systemd || die "host $1 is not up"
+    echo "$ipid"
+}
+
 exec_in() {
-    local name=$1 ipid
+    local ipid
+    ipid=$(init_pid "$1")
     shift
-    valid_name "$name"
-    ipid=$(cat "$state_root/$name/init.pid" 2>/dev/null || true)
-    is_running "$ipid" systemd || die "host $name is not up"
     exec nsenter -t "$ipid" -a \
         env -i PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin \
         HOME=/root LANG=C.UTF-8 TERM=dumb "$@"
+}
+
+# Joins our stdin and stdout to TCP PORT on 127.0.0.1 inside host NAME's own network
+# namespace (an SSH ProxyCommand, for instance). Only the network namespace is entered:
+# nc is this machine's.
+connect() {
+    local ipid
+    ipid=$(init_pid "$1")
+    [[ $2 =~ ^[0-9]{1,5}$ ]] || die "bad port '$2'"
+    exec nsenter --net="/proc/$ipid/ns/net" nc 127.0.0.1 "$2"
 }
 
 up() {
@@ -180,11 +198,12 @@ up() {
 }
 
 cmd=${1:-}
-[[ $# -ge 2 ]] || die "usage: host.sh up|exec|down NAME [...]"
+[[ $# -ge 2 ]] || die "usage: host.sh up|exec|down|connect NAME [...]"
 shift
 case $cmd in
     up) up "$@" ;;
     exec) [[ $# -ge 2 ]] || die "usage: host.sh exec NAME CMD [ARG]..."; exec_in "$@" ;;
     down) down "$1" ;;
+    connect) [[ $# == 2 ]] || die "usage: host.sh connect NAME PORT"; connect "$@" ;;
     *) die "unknown command '$cmd'" ;;
 esac
