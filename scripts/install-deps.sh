@@ -6,6 +6,8 @@ packages=(
   cmake g++ make
   libboost1.81-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
+  # The Ansible collection and its fleet of throwaway hosts reached over SSH (tests/fleet/).
+  ansible-core ansible-lint openssh-client netcat-openbsd
 )
 # Extra packages for the test suite, named by the caller (for example the fuzzing toolchain).
 packages+=("$@")

@@ -1,0 +1,161 @@
+#!/usr/bin/env bash
+# The Ansible collection against a fleet of three throwaway hosts with a real systemd,
+# reached over SSH, and a fourth that cannot be reached (fleet.sh):
+#   healthy        everything running
+#   db-stopped     the database stopped
+#   engine-failed  the engine failed, and a cache to clean
+#   unreachable    a loopback port where nothing listens; first in the inventory
+# It deploys the package, checks the fleet, repairs it (in check mode first), and counts
+# what each playbook run changed on each host from its recap.
+#   check-fleet.sh [PATH_OF_DEB]     (default: what scripts/package.sh builds)
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/../.." && pwd)
+fleet=$repo/tests/fleet/fleet.sh
+# shellcheck source=../realhost/testlib.sh
+source "$(dirname "$0")/../realhost/testlib.sh"
+
+deb=$(realpath "${1:-$("$repo/scripts/package.sh" | tail -n1)}")
+trap '"$fleet" down "$work"; rm -rf "$work"' EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM HUP
+
+if ! HOSTMEND_OWNER_PID=$$ "$fleet" up "$work" --unreachable unreachable \
+    healthy db-stopped engine-failed 2>"$work/up.log"; then
+    why=$(tail -n1 "$work/up.log")
+    if [[ ${CI:-} == true ]]; then
+        cat "$work/up.log"
+        echo "FAIL: cannot boot the fleet: $why"
+        exit 1
+    fi
+    echo "SKIP: cannot boot the fleet: $why"
+    exit 77
+fi
+export ANSIBLE_CONFIG=$work/ansible.cfg
+cd "$work"
+
+# on ALIAS CMD [ARG]...: runs CMD in that host.
+on() { "$host" exec "fleet$$-$1" "${@:2}"; }
+reachable=(db-stopped engine-failed healthy)
+
+# play PLAYBOOK [ARG]...: runs hostmend.panel.PLAYBOOK; its output lands in $work/play.log
+# and its exit status in $rc.
+play() {
+    rc=0
+    ansible-playbook "hostmend.panel.$1" "${@:2}" >"$work/play.log" 2>&1 || rc=$?
+}
+
+# What the last run changed on each host, from its recap: "host=N ...", or
+# "host=unreachable" or "host=failed" for one that the run left for that reason.
+changes() {
+    awk '/^PLAY RECAP/ { recap = 1; next }
+         recap && NF && $1 != "localhost" {
+             split($0, f, /[ =]+/)
+             for (i = 1; i < length(f); i++) n[f[i]] = f[i + 1]
+             v = n["unreachable"] > 0 ? "unreachable" : n["failed"] > 0 ? "failed" : n["changed"]
+             printf "%s%s=%s", sep, $1, v; sep = " "
+         }' "$work/play.log"
+}
+
+# summary [FILE] [FIELD]: each host's engine and database cells, or FIELD (an expression
+# over the row r), from the summary file.
+summary() {
+    /usr/bin/python3 - "${1:-hostmend-fleet-summary.json}" "${2:-r['engine'] + '/' + r['database']}" <<'EOF'
+import json, sys
+rows = json.load(open(sys.argv[1]))
+print(" ".join("%s=%s" % (h, eval(sys.argv[2], {}, {"r": r})) for h, r in sorted(rows.items())))
+EOF
+}
+
+# The engine's and the database's states in each reachable host.
+states() {
+    local alias out=()
+    for alias in "${reachable[@]}"; do
+        host_name=fleet$$-$alias
+        out+=("$alias=$(unit_state tarnwick.service)/$(unit_state mariadb.service)")
+    done
+    echo "${out[*]}"
+}
+
+# The hosts start in their states.
+on db-stopped systemctl stop mariadb.socket mariadb.service
+host_name=fleet$$-engine-failed
+set_state tarnwick.service failed
+on engine-failed sh -c 'mkdir -p /root/veltrosin/old && touch /root/veltrosin/old/build.log'
+same "states at the start" "$(states)" \
+    "db-stopped=running/stopped engine-failed=failed/running healthy=running/running"
+
+# Deploy: directory, copy and install; then nothing more to do.
+play deploy -e hostmend_deb="$deb"
+same "deploy: exit status (one host unreachable)" "$rc" 4
+same "deploy: changes" "$(changes)" \
+    "db-stopped=3 engine-failed=3 healthy=3 unreachable=unreachable"
+for alias in "${reachable[@]}"; do
+    same "deploy: $alias has the package" \
+        "$(on "$alias" dpkg-query -W -f "\${Status} " hostmend)$(on "$alias" sh -c 'ls /usr/sbin/*mend')" \
+        "install ok installed /usr/sbin/coremend
+/usr/sbin/dbmend
+/usr/sbin/sweepmend
+/usr/sbin/webmend"
+done
+play deploy -e hostmend_deb="$deb"
+same "deploy again: changes" "$(changes)" \
+    "db-stopped=0 engine-failed=0 healthy=0 unreachable=unreachable"
+
+# Check: the summary names each host's states and changes nothing.
+play fleet_check
+same "check: exit status" "$rc" 0
+same "check: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=0"
+same "check: summary" "$(summary)" \
+    "db-stopped=running/stopped engine-failed=stopped/running healthy=running/running unreachable=unreachable/unreachable"
+same "check: disk reports" "$(summary "" "type(r['disk']).__name__ + ':' + str(r['disk'] if isinstance(r['disk'], str) else r['disk'][0]['mount'])")" \
+    "db-stopped=list:/ engine-failed=list:/ healthy=list:/ unreachable=str:unreachable"
+table=$(grep -E '^ +"(host|db-stopped|engine-failed|healthy|unreachable) ' "$work/play.log" | tr -s ' ' | tr -d '",')
+same "check: the table" "$table" " host engine database
+ db-stopped running stopped
+ engine-failed stopped running
+ healthy running running
+ unreachable unreachable unreachable"
+
+# Repair in check mode predicts the two restarts and makes none; the summary goes where
+# the variable says.
+play fleet_repair --check -e hostmend_summary="$work/predicted.json"
+same "repair --check: changes" "$(changes)" "db-stopped=1 engine-failed=1 healthy=0 unreachable=0"
+same "repair --check: summary" "$(summary predicted.json "r['repaired']")" \
+    "db-stopped=['database'] engine-failed=['engine'] healthy=[] unreachable=[]"
+same "repair --check: states unchanged" "$(states)" \
+    "db-stopped=running/stopped engine-failed=failed/running healthy=running/running"
+
+# Repair restarts exactly what was stopped, batch after batch (one host each), the first
+# batch being the unreachable host alone.
+play fleet_repair
+same "repair: exit status" "$rc" 0
+same "repair: batches" "$(grep -c '^PLAY \[Repair what is stopped\]' "$work/play.log")" 4
+same "repair: changes" "$(changes)" "db-stopped=1 engine-failed=1 healthy=0 unreachable=0"
+same "repair: states" "$(states)" \
+    "db-stopped=running/running engine-failed=running/running healthy=running/running"
+same "repair: summary" "$(summary "" "r['engine'] + '/' + r['database'] + str(r['repaired'])")" \
+    "db-stopped=running/running['database'] engine-failed=running/running['engine'] healthy=running/running[] unreachable=unreachable/unreachable[]"
+
+play fleet_repair
+same "repair again: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=0"
+
+# The web hosting stack and the caches, when asked; a cleanup that finds nothing changes
+# nothing.
+play fleet_repair -e hostmend_restart_web=true -e hostmend_clean_caches=true
+same "web and cleanup: changes" "$(changes)" "db-stopped=2 engine-failed=2 healthy=2 unreachable=0"
+same "web and cleanup: removed" "$(summary "" "r['clean_paths']")" \
+    "db-stopped=['/var/cache/apt/'] engine-failed=['/root/veltrosin/', '/var/cache/apt/'] healthy=['/var/cache/apt/'] unreachable=unreachable"
+same "web and cleanup: web reports" "$(summary "" "r['web'] if isinstance(r['web'], str) else [w['status'] for w in r['web']]")" \
+    "db-stopped=['running', 'running', 'running'] engine-failed=['running', 'running', 'running'] healthy=['running', 'running', 'running'] unreachable=unreachable"
+play fleet_repair -e hostmend_clean_caches=true
+same "cleanup again: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=0"
+
+# A host whose tool fails is reported with the tool's line; the others are still checked.
+on healthy rm -f /lib/systemd/system/mariadb.service /lib/systemd/system/mysql.service \
+    /lib/systemd/system/mysqld.service /etc/init.d/mariadb
+play fleet_check
+same "failing host: exit status" "$rc" 0
+same "failing host: summary" "$(summary)" \
+    "db-stopped=running/running engine-failed=running/running healthy=running/error: Failed to detect mysql unit name unreachable=unreachable/unreachable"
+
+finish
