@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  cmake g++ make
+  cmake g++ make scdoc
   libboost1.81-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
   # The Ansible collection and its fleet of throwaway hosts reached over SSH (tests/fleet/).

@@ -4,8 +4,11 @@
 # UndefinedBehaviorSanitizer; then fuzzes the registry reading.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# clang and its libFuzzer runtime for the fuzzing build.
-scripts/install-deps.sh clang-14 libclang-rt-14-dev
+# clang and its libFuzzer runtime for the fuzzing build; lintian, groff, man-db,
+# bash-completion and python3-jsonschema for the checks of the package, the manual pages,
+# the completions and the JSON results.
+scripts/install-deps.sh clang-14 libclang-rt-14-dev \
+  lintian groff-base man-db bash-completion python3-jsonschema
 
 for preset in default asan; do
   echo "=== $preset build"

@@ -21,6 +21,7 @@
 #include <system_error>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 namespace fs = std::filesystem;
 
@@ -193,6 +194,25 @@ std::string readFile(const fs::path& path) {
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
+// Appends what the tool printed to this process's file of runs, which one step after the
+// end-to-end tests checks against the JSON Schemas (tests/schemas/validate.py recorded).
+void recordOutput(const std::string& tool, const std::vector<std::string>& arguments,
+                  const std::string& out) {
+  if (arguments.empty() || out.empty()) return;
+  const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
+  const nlohmann::json run = {
+      {"test", test == nullptr ? "" : std::string(test->test_suite_name()) + "." + test->name()},
+      {"tool", tool},
+      {"word", arguments.front()},
+      {"out", out}};
+  fs::create_directories(HOSTMEND_E2E_RECORDS);
+  std::ofstream file(
+      fs::path(HOSTMEND_E2E_RECORDS) / ("e2e-" + std::to_string(::getpid()) + ".jsonl"),
+      std::ios::app);
+  file << run.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << '\n';
+  if (!file.flush()) throw std::runtime_error("cannot record the output in " HOSTMEND_E2E_RECORDS);
+}
+
 }  // namespace
 
 ToolRun runTool(const std::string& tool, const std::vector<std::string>& arguments,
@@ -226,6 +246,7 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
   if (newline == std::string::npos) throw std::runtime_error(resultText);
   run.status = std::stoi(resultText.substr(0, newline));
   run.after = resultText.substr(newline + 1);
+  recordOutput(tool, arguments, run.out);
   return run;
 }
 

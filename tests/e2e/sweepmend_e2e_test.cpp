@@ -168,6 +168,13 @@ TEST(Sweepmend, RepairNeverFollowsALink) {
              R"({"clean_paths":["/var/cache/apt/"]})"
              "\n",
              kOutsideLeft + "/root/\n/usr/local/\n/var/cache/\n"),
+      repair("the temporary directory moved elsewhere behind a link is cleaned there",
+             plant({kTmp.substr(0, kTmp.size() - 1) + " -> /opt/moved", "/opt/moved/a.log",
+                    "/opt/moved/sess/s1", "/opt/moved/.keep"}),
+             R"({"clean_paths":["/usr/local/ovk/tmp/a.log","/usr/local/ovk/tmp/sess/"]})"
+             "\n",
+             "/opt/\n/opt/moved/\n/opt/moved/.keep\n/root/\n/usr/local/\n/usr/local/ovk/\n"
+             "/usr/local/ovk/tmp -> /opt/moved\n/var/cache/\n"),
   });
 }
 

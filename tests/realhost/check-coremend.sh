@@ -2,13 +2,19 @@
 # coremend against the real tarnwick.service stand-in in each state that the
 # engine unit can be in: the reports of --check and --repair, and whether the
 # repair really brought the unit up.
-#   check-coremend.sh PATH_OF_COREMEND
+#   check-coremend.sh PATH_OF_THE_DEB (the hostmend package, installed in the host)
 set -euo pipefail
 # shellcheck source=testlib.sh
 source "$(dirname "$0")/testlib.sh"
 
-boot_host "coremend-$$" "$(realpath "$1"):/opt/hostmend/bin/coremend"
+boot_host "coremend-$$" "$1"
 unit=tarnwick.service
+
+# As an admin has it after installing the package: on the PATH, with its manual.
+same "coremend is found on the PATH in /usr/sbin" "$(in_host sh -c 'command -v coremend')" /usr/sbin/coremend
+same "man 8 coremend shows its NAME line" \
+    "$(in_host sh -c 'man 8 coremend 2>&1' | grep -A1 '^NAME$' | tail -n 1)" \
+    "       coremend - check or restart the engine service of the web-hosting panel"
 
 # systemctl exits with 0 for status of a running unit, 3 for a stopped or
 # failed one and 4 for an unknown one; restart of an unknown unit exits with 5.
@@ -27,12 +33,12 @@ for row in "${rows[@]}"; do
     set_state "$unit" "$state"
     same "$state: unit is $state before the run" "$(unit_state "$unit")" "$state"
 
-    run_tool /opt/hostmend/bin/coremend --check
+    run_tool coremend --check
     same "$state: --check exit status" "$rc" 0
     check_report "$state: --check" "$work/out" "$unit" "$check_exit" "$check_msg"
     same "$state: --check leaves the unit alone" "$(unit_state "$unit")" "$state"
 
-    run_tool /opt/hostmend/bin/coremend --repair
+    run_tool coremend --repair
     same "$state: --repair exit status" "$rc" 0
     check_report "$state: --repair" "$work/out" "$unit" "$repair_exit" "$repair_msg"
     same "$state: unit after --repair" "$(unit_state "$unit")" "$after"

@@ -2,12 +2,12 @@
 # dbmend against the real MariaDB server of the host: it must pick
 # mariadb.service, report the running and the stopped server, and a repair
 # must bring the server back so that it answers queries again.
-#   check-dbmend.sh PATH_OF_DBMEND
+#   check-dbmend.sh PATH_OF_THE_DEB (the hostmend package, installed in the host)
 set -euo pipefail
 # shellcheck source=testlib.sh
 source "$(dirname "$0")/testlib.sh"
 
-boot_host "dbmend-$$" "$(realpath "$1"):/opt/hostmend/bin/dbmend"
+boot_host "dbmend-$$" "$1"
 unit=mariadb.service
 
 # Debian starts the server on demand through mariadb.socket; a stopped server
@@ -37,7 +37,7 @@ for row in "${rows[@]}"; do
     set_server "$state"
     same "$what: server is $state before the run" "$(unit_state "$unit")" "$state"
 
-    run_tool /opt/hostmend/bin/dbmend "$word"
+    run_tool dbmend "$word"
     same "$what: exit status" "$rc" 0
     same "$what: nothing on stderr" "$(<"$work/err")" ""
     check_report "$what" "$work/out" "$unit" "$exit" "$msg"

@@ -3,12 +3,12 @@
 # report through byte for byte, with its stderr and exit status; --repair
 # removes the host's real cache directories (apt's among them) and the panel's
 # leftovers, and nothing else.
-#   check-sweepmend.sh PATH_OF_SWEEPMEND
+#   check-sweepmend.sh PATH_OF_THE_DEB (the hostmend package, installed in the host)
 set -euo pipefail
 # shellcheck source=testlib.sh
 source "$(dirname "$0")/testlib.sh"
 
-boot_host "sweepmend-$$" "$(realpath "$1"):/opt/hostmend/bin/sweepmend"
+boot_host "sweepmend-$$" "$1"
 
 # --check, with hoststat exiting with the given status ("-": no knob set).
 # hoststat status  its stderr (printf format)
@@ -25,7 +25,7 @@ for row in "${check_rows[@]}"; do
         in_host mkdir -p /run/hoststat
         echo "$status" | in_host tee /run/hoststat/exit-status >/dev/null
     fi
-    run_tool /opt/hostmend/bin/sweepmend --check
+    run_tool sweepmend --check
     in_host cat /run/hoststat/last-report >"$work/want" 2>/dev/null || true
     same "$what: exit status" "$rc" "${status/-/0}"
     same_file "$what: stdout is hoststat's report" "$work/out" "$work/want"
@@ -64,7 +64,7 @@ for row in "${repair_rows[@]}"; do
         leftovers
         same "$what: apt has a cache" "$(in_host sh -c 'ls /var/cache/apt/*.bin | wc -l')" 2
     fi
-    run_tool /opt/hostmend/bin/sweepmend --repair
+    run_tool sweepmend --repair
     same "$what: exit status" "$rc" 0
     same "$what: nothing on stderr" "$(<"$work/err")" ""
     same "$what: report" "$(<"$work/out")" "$report"

@@ -3,12 +3,12 @@
 # of the host, with the registry stand-in listing what is installed, listing
 # one unit more that does not exist, or failing.  Running services must really
 # be restarted and still serve; a stopped one must stay stopped.
-#   check-webmend.sh PATH_OF_WEBMEND
+#   check-webmend.sh PATH_OF_THE_DEB (the hostmend package, installed in the host)
 set -euo pipefail
 # shellcheck source=testlib.sh
 source "$(dirname "$0")/testlib.sh"
 
-boot_host "webmend-$$" "$(realpath "$1"):/opt/hostmend/bin/webmend"
+boot_host "webmend-$$" "$1"
 services=(php8.2-fpm apache2 nginx)
 
 # set_registry installed|KNOB=VALUE: how the interpbook stand-in behaves: list
@@ -77,7 +77,7 @@ for row in "${rows[@]}"; do
         before[$unit]=$(main_pid "$unit")
     done
 
-    run_tool /opt/hostmend/bin/webmend --restart-web-hosting
+    run_tool webmend --restart-web-hosting
     same "$what: exit status" "$rc" 0
     # shellcheck disable=SC2059  # the stderr column is a format
     printf "$stderr" >"$work/want-err"

@@ -1,22 +1,20 @@
 #!/usr/bin/env bash
 # Shows every tool at work on a throwaway host with a real systemd:
 #
-#   tests/realhost/demo.sh BUILD_DIR
+#   tests/realhost/demo.sh DEB
 #
-# boots the host (host.sh) with BUILD_DIR bound read-only at /opt/hostmend,
-# stops the engine and the database so that the repairs have work to do,
-# runs each tool there under a header line, and takes the host down again.
+# boots the host (host.sh), installs the hostmend package DEB there with dpkg,
+# stops the engine and the database so that the repairs have work to do, runs
+# each tool from /usr/sbin under a header line, and takes the host down again.
 # Where no such host can be booted, it says why in one line on stderr and runs
 # only the harmless words on this machine instead (--help, and --check where a
-# tool has it): never a repair, a cleanup or a restart outside a throwaway host.
+# tool has it), from the package unpacked into a temporary directory: never a
+# repair, a cleanup or a restart outside a throwaway host.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-[[ $# == 1 && -d $1 ]] || { echo "usage: demo.sh BUILD_DIR" >&2; exit 2; }
-build=$(realpath "$1")
-for tool in coremend dbmend webmend sweepmend; do
-    [[ -x $build/bin/$tool ]] || { echo "demo.sh: no $build/bin/$tool; build first" >&2; exit 1; }
-done
+[[ $# == 1 && -f $1 ]] || { echo "usage: demo.sh DEB (scripts/package.sh builds it)" >&2; exit 2; }
+deb=$(realpath "$1")
 
 # show HEADER CMD [ARG]...: runs CMD under a header line, then its exit status.
 show() {
@@ -31,7 +29,8 @@ in_host() { "$here/host.sh" exec "$name" "$@"; }
 
 name=demo-$$
 log=$(mktemp)
-trap '"$here/host.sh" down "$name" 2>/dev/null || true; rm -f "$log"' EXIT
+unpacked=$(mktemp -d)
+trap '"$here/host.sh" down "$name" 2>/dev/null || true; rm -rf "$log" "$unpacked"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
@@ -41,7 +40,7 @@ if [[ $(id -u) != 0 ]]; then
 else
     echo "Booting a throwaway host (the first run also builds its root filesystem, a minute or two)..."
     start=$SECONDS
-    if "$here/host.sh" up "$name" "$build:/opt/hostmend" 2>"$log"; then
+    if "$here/host.sh" up "$name" 2>"$log"; then
         echo "Host up in $((SECONDS - start)) s."
     else
         why=$(tail -n1 "$log")
@@ -50,28 +49,31 @@ fi
 
 if [[ -n $why ]]; then
     echo "demo.sh: cannot boot a throwaway host ($why); running only --help and --check on this machine" >&2
+    dpkg-deb -x "$deb" "$unpacked"
     for tool in coremend dbmend webmend sweepmend; do
-        show "$tool --help (on this machine)" "$build/bin/$tool" --help
+        show "$tool --help (on this machine)" "$unpacked/usr/sbin/$tool" --help
     done
     for tool in coremend dbmend sweepmend; do  # webmend has no harmless word but --help
-        show "$tool --check (on this machine)" "$build/bin/$tool" --check
+        show "$tool --check (on this machine)" "$unpacked/usr/sbin/$tool" --check
     done
     exit 0
 fi
 
-bin=/opt/hostmend/bin
+show "in the host: dpkg -i ${deb##*/}" \
+    in_host sh -c 'cat >/var/tmp/hostmend.deb && dpkg -i /var/tmp/hostmend.deb' <"$deb"
 show "in the host: stop tarnwick.service and the database" \
     in_host systemctl stop tarnwick.service mariadb.socket mariadb.service
-show "coremend --check" in_host $bin/coremend --check
-show "coremend --repair" in_host $bin/coremend --repair
-show "dbmend --check" in_host $bin/dbmend --check
-show "dbmend --repair" in_host $bin/dbmend --repair
+show "coremend --check" in_host coremend --check
+show "coremend --repair" in_host coremend --repair
+show "dbmend --check" in_host dbmend --check
+show "dbmend --repair" in_host dbmend --repair
 show "in the host: systemctl is-active tarnwick.service mariadb.service" \
     in_host systemctl is-active tarnwick.service mariadb.service
-show "webmend --restart-web-hosting" in_host $bin/webmend --restart-web-hosting
-show "sweepmend --check" in_host $bin/sweepmend --check
+show "webmend --restart-web-hosting" in_host webmend --restart-web-hosting
+show "sweepmend --check" in_host sweepmend --check
 show "in the host: leave something to clean up" \
     in_host sh -c 'mkdir -p /root/veltrosin /usr/local/ovk/tmp && touch /usr/local/ovk/tmp/old.log'
-show "sweepmend --repair" in_host $bin/sweepmend --repair
+show "sweepmend --repair" in_host sweepmend --repair
+show "in the host: man 8 coremend | head -n 4" in_host sh -c 'man 8 coremend | head -n 4'
 echo
 echo "Taking the host down."

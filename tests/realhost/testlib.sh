@@ -10,16 +10,19 @@ passes=0
 failures=0
 rc=0  # exit status of the last run_tool
 
-# boot_host NAME [SRC:DST]...: boots the host; it goes down again when the test
-# ends, however it ends.  A host that cannot be booted (not root, no network
-# for the first build of its root filesystem, ...) skips the test with status
-# 77, or fails it when CI=true.
+# boot_host NAME DEB: boots the host and installs the package DEB in it with
+# dpkg, so that the tools run from /usr/sbin as an admin has them; the host
+# goes down again when the test ends, however it ends.  A host that cannot be
+# booted (not root, no network for the first build of its root filesystem,
+# ...) skips the test with status 77, or fails it when CI=true.
 boot_host() {
     host_name=$1
+    local deb=$2
+    shift 2
     trap '"$host" down "$host_name"; rm -rf "$work"' EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM HUP
-    if ! "$host" up "$@" 2>"$work/up.log"; then
+    if ! "$host" up "$host_name" "$@" 2>"$work/up.log"; then
         local why
         why=$(tail -n1 "$work/up.log")
         if [[ ${CI:-} == true ]]; then
@@ -31,6 +34,7 @@ boot_host() {
         exit 77
     fi
     cat "$work/up.log"
+    in_host sh -c 'cat >/var/tmp/hostmend.deb && dpkg -i /var/tmp/hostmend.deb >/dev/null' <"$deb"
 }
 
 in_host() { "$host" exec "$host_name" "$@"; }
@@ -38,8 +42,18 @@ in_host() { "$host" exec "$host_name" "$@"; }
 # run_tool CMD [ARG]...: runs CMD in the host; its output lands in $work/out
 # and $work/err, its exit status in $rc.
 run_tool() {
+    local verdict
     rc=0
     in_host "$@" >"$work/out" 2>"$work/err" || rc=$?
+    # A JSON result must match its schema (validate.py knows which applies).
+    if [[ -s $work/out ]]; then
+        if verdict=$("$here/../schemas/validate.py" output "$1" "${2-}" "$work/out"); then
+            [[ -z $verdict ]] || pass "$*: output matches its JSON Schema"
+        else
+            fail "$*: output matches its JSON Schema"
+            echo "$verdict" | sed 's/^/       /'
+        fi
+    fi
 }
 
 # The state of UNIT in the host: running, stopped, failed or missing.

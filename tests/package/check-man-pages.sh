@@ -1,0 +1,44 @@
+#!/usr/bin/env bash
+# Lints the built manual pages: groff renders each without a warning, man-db's lexgrog
+# reads its NAME line, it has every section an admin looks for, in order, and its FILES
+# section names every fixed path that the tool reads, runs or removes.
+#   check-man-pages.sh DIR   (the build's man/, holding TOOL.8)
+set -euo pipefail
+dir=$1
+sections=(NAME SYNOPSIS DESCRIPTION COMMANDS OUTPUT "EXIT STATUS" FILES EXAMPLES "SEE ALSO")
+
+# tool|the paths its FILES section must name
+rows=(
+    "coremend|/bin/systemctl"
+    "dbmend|/bin/systemctl /lib/systemd/system/mariadb.service /lib/systemd/system/mysql.service /lib/systemd/system/mysqld.service /etc/init.d/mariadb /etc/init.d/mysql /etc/init.d/mysqld"
+    "webmend|/bin/systemctl /opt/ovk/admin/sbin/interpbook"
+    "sweepmend|/opt/ovk/admin/sbin/hoststat /root/veltrosin /var/cache/veltrosin_installer /usr/local/ovk/tmp /var/cache/apt /var/cache/yum"
+)
+
+in_files() { grep -F -- "$1" <<<"$files" >/dev/null; }
+
+failures=0
+check() {  # WHAT CONDITION...
+    local what=$1
+    shift
+    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+}
+
+for row in "${rows[@]}"; do
+    IFS='|' read -r tool paths <<<"$row"
+    page=$dir/$tool.8
+    warnings=$(groff -man -ww -z "$page" 2>&1)
+    check "$tool(8): groff renders it without a warning" test -z "$warnings"
+    [[ -z $warnings ]] || echo "$warnings"
+    check "$tool(8): lexgrog reads its NAME" \
+        bash -c '[[ $(lexgrog "$1") == "$1: \"$2 - "* ]]' lexgrog "$page" "$tool"
+    text=$(MANWIDTH=200 man -l "$page" 2>/dev/null)
+    check "$tool(8): sections ${sections[*]}" \
+        test "$(grep -E '^[A-Z][A-Z ]+$' <<<"$text" | paste -sd,)" = "$(IFS=,; echo "${sections[*]}")"
+    files=$(sed -n '/^FILES$/,/^[A-Z]/p' <<<"$text")
+    for path in $paths; do
+        check "$tool(8): FILES names $path" in_files "$path"
+    done
+done
+echo "$failures failed"
+((failures == 0))

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Checks the Debian package: its control fields, every file it installs with its mode, and
+# lintian, which must find nothing worse than information (I:) tags.
+#   check-package.sh DEB VERSION
+set -euo pipefail
+deb=$1
+version=$2
+
+# field|value (a value ending in "*" is a prefix)
+fields=(
+    "Package|hostmend"
+    "Version|$version"
+    "Architecture|$(dpkg --print-architecture)"
+    "Section|admin"
+    "Priority|optional"
+    "Maintainer|hostmend developers <hostmend@example.org>"
+    "Depends|libc6 (>= *"
+    "Description|repair tools for the services of a web-hosting panel*"
+)
+
+# The files, with their modes; directories end in "/".
+files="\
+drwxr-xr-x /usr/
+drwxr-xr-x /usr/sbin/
+-rwxr-xr-x /usr/sbin/coremend
+-rwxr-xr-x /usr/sbin/dbmend
+-rwxr-xr-x /usr/sbin/sweepmend
+-rwxr-xr-x /usr/sbin/webmend
+drwxr-xr-x /usr/share/
+drwxr-xr-x /usr/share/bash-completion/
+drwxr-xr-x /usr/share/bash-completion/completions/
+-rw-r--r-- /usr/share/bash-completion/completions/coremend
+-rw-r--r-- /usr/share/bash-completion/completions/dbmend
+-rw-r--r-- /usr/share/bash-completion/completions/sweepmend
+-rw-r--r-- /usr/share/bash-completion/completions/webmend
+drwxr-xr-x /usr/share/doc/
+drwxr-xr-x /usr/share/doc/hostmend/
+-rw-r--r-- /usr/share/doc/hostmend/changelog.gz
+-rw-r--r-- /usr/share/doc/hostmend/copyright
+drwxr-xr-x /usr/share/hostmend/
+drwxr-xr-x /usr/share/hostmend/schemas/
+-rw-r--r-- /usr/share/hostmend/schemas/cleanup-report.schema.json
+-rw-r--r-- /usr/share/hostmend/schemas/service-report.schema.json
+-rw-r--r-- /usr/share/hostmend/schemas/service-reports.schema.json
+drwxr-xr-x /usr/share/man/
+drwxr-xr-x /usr/share/man/man8/
+-rw-r--r-- /usr/share/man/man8/coremend.8.gz
+-rw-r--r-- /usr/share/man/man8/dbmend.8.gz
+-rw-r--r-- /usr/share/man/man8/sweepmend.8.gz
+-rw-r--r-- /usr/share/man/man8/webmend.8.gz"
+
+failures=0
+same() {  # WHAT GOT WANT
+    if [[ $2 == "$3" ]]; then
+        echo "ok   $1"
+    else
+        echo "FAIL $1"
+        diff <(echo "$3") <(echo "$2") | sed 's/^/       /' || true
+        failures=$((failures + 1))
+    fi
+}
+
+for row in "${fields[@]}"; do
+    IFS='|' read -r field want <<<"$row"
+    got=$(dpkg-deb -f "$deb" "$field" | head -n 1)
+    [[ $want != *'*' || $got != "${want%'*'}"* ]] || want=$got
+    same "$field: $want" "$got" "$want"
+done
+same "files and their modes, owned by root" \
+    "$(dpkg-deb -c "$deb" | awk '{ sub(/^\./, "", $6); print $1, $2, $6 }')" \
+    "$(sed 's|^\(\S*\) |\1 root/root |' <<<"$files")"
+
+# As root lintian says so on stderr; that line is no finding.
+findings=$(lintian --pedantic "$deb" 2>&1 | grep -v '^running with root privileges' || true)
+same "lintian: information tags at most" "$(grep -v '^I: ' <<<"$findings" || true)" ""
+[[ -z $findings ]] || echo "$findings" | sed 's/^/       /'
+echo "$failures failed"
+((failures == 0))
