@@ -16,14 +16,8 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 [[ $# == 1 && -f $1 ]] || { echo "usage: demo.sh DEB (scripts/package.sh builds it)" >&2; exit 2; }
 deb=$(realpath "$1")
 
-# show HEADER CMD [ARG]...: runs CMD under a header line, then its exit status.
-show() {
-    local rc=0
-    printf '\n=== %s\n' "$1"
-    shift
-    "$@" || rc=$?
-    echo "(exit status $rc)"
-}
+# shellcheck source=demolib.sh
+source "$here/demolib.sh"
 
 in_host() { "$here/host.sh" exec "$name" "$@"; }
 
