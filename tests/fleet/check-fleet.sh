@@ -84,6 +84,12 @@ on engine-failed sh -c 'mkdir -p /root/veltrosin/old && touch /root/veltrosin/ol
 same "states at the start" "$(states)" \
     "db-stopped=running/stopped engine-failed=failed/running healthy=running/running"
 
+# Before the deploy, the check fails on every reachable host, and says why.
+play fleet_check
+same "check without the package: summary" "$(summary)" \
+    "$(printf '%s=error: coremend is not installed (no /usr/sbin/coremend)/error: dbmend is not installed (no /usr/sbin/dbmend) ' \
+        db-stopped engine-failed healthy)unreachable=unreachable/unreachable"
+
 # Deploy: directory, copy and install; then nothing more to do.
 play deploy -e hostmend_deb="$deb"
 same "deploy: exit status (one host unreachable)" "$rc" 4

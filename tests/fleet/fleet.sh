@@ -53,6 +53,9 @@ up() {
         esac
     done
     [[ -d $dir && ${#aliases[@]} -gt 0 ]] || die "usage: fleet.sh up DIR [--unreachable ALIAS] ALIAS..."
+    for alias in "${aliases[@]}" ${ghost:+"$ghost"}; do
+        [[ $alias =~ ^[A-Za-z0-9][A-Za-z0-9_-]{0,20}$ ]] || die "bad alias '$alias'"
+    done
     export HOSTMEND_OWNER_PID=${HOSTMEND_OWNER_PID:-$PPID}
 
     down "$dir"
