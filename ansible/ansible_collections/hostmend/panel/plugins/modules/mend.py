@@ -60,11 +60,11 @@ EXAMPLES = r"""
     word: check
   register: engine
 
-- name: Restart the database only when its check found it stopped
+- name: Restart the engine only when its check found it stopped
   hostmend.panel.mend:
-    tool: dbmend
+    tool: coremend
     word: repair
-  when: database.report.status == 'stopped'
+  when: engine.report.status == 'stopped'
 
 - name: Remove the caches and show what went
   hostmend.panel.mend:
