@@ -14,7 +14,7 @@ packages+=("$@")
 
 missing=()
 for package in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed' ||
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep 'install ok installed' >/dev/null ||
     missing+=("$package")
 done
 [ ${#missing[@]} -eq 0 ] && exit 0

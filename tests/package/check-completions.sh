@@ -34,8 +34,8 @@ offered() {
         [[ $2 == "" || $2 == *" " ]] && COMP_WORDS+=("")
         COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
         __load_completion "$tool" || { echo "no completion for $tool"; exit 1; }
-        read -ra spec <<<"$(complete -p "$tool")"
-        "${spec[2]}" "$tool" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
+        read -ra registered <<<"$(complete -p "$tool")"
+        "${registered[2]}" "$tool" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD - 1]}"
         printf "%s\n" "${COMPREPLY[@]}" | sort | paste -sd " "
     ' offered "$1" "$2"
 }
