@@ -92,6 +92,23 @@ echo "== 1. coremend --help"
 "$compare" "$rounds" 100 "coremend --help" "$bin/coremend" --help \
   -- "C++ usage line" "$bin/bench_reference_usage" -- "/bin/true" /bin/true
 echo
+# Instructions that the tool's own process executes in user space (callgrind, children not
+# followed): the same on every run, however busy the machine is.
+instructions() {
+  valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 >/dev/null |
+    awk '/Collected/ { print $NF }'
+}
+echo "== 1. instructions of the process itself (callgrind)"
+for pair in "coremend --check|bench_reference_check" "coremend --help|bench_reference_usage"; do
+  tool=${pair%|*}
+  floor=${pair#*|}
+  # shellcheck disable=SC2086 # the tool's word is meant to split off
+  tool_count=$(instructions "$bin"/$tool)
+  floor_count=$(instructions "$bin/$floor")
+  awk -v t="$tool_count" -v f="$floor_count" -v name="$tool" -v floor="$floor" \
+    'BEGIN { printf "%-16s %d, %s %d: ratio %.3f\n", name, t, floor, f, t / f }'
+done
+echo
 echo "== 2. coremend --check, /bin/systemctl printing 64 MiB (peak RSS / 64 MiB)"
 "$compare" 5 1 "coremend --check" /usr/bin/env "BENCH_STDOUT_BYTES=$big" "$bin/coremend" --check \
   | tee "$work/memory"

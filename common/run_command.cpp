@@ -6,9 +6,11 @@
 #include <cerrno>
 #include <cstddef>
 #include <future>
+#include <memory>
 #include <optional>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 // vfork, which Boost.Process offers on POSIX, is declared by glibc whenever the default
 // feature set is on (as it is for C++); Boost only assumes it for the older X/Open levels.
@@ -61,18 +63,19 @@ struct CloseStandardInput : bp::extend::handler {
   }
 };
 
-// Collects everything written to one pipe, read straight into the text that the caller
-// gets, until every writer has closed the pipe.
+// Collects everything written to one pipe into the text that the caller gets, until every
+// writer has closed the pipe. Each read takes what the pipe holds into a buffer of its own
+// and appends it: reading into the text itself would mean growing it ahead of the data,
+// and the unused, already touched tail would stay with every report.
 class PipeDrain {
  public:
-  PipeDrain(bp::async_pipe& pipe, std::string& text) : pipe_(pipe), text_(text) {}
+  PipeDrain(bp::async_pipe& pipe, std::string& text)
+      : pipe_(pipe), text_(text), buffer_(std::make_unique_for_overwrite<char[]>(kReadSize)) {}
 
   void start() {
-    const std::size_t used = text_.size();
-    text_.resize(used + kReadSize);
-    pipe_.async_read_some(boost::asio::buffer(&text_[used], kReadSize),
-                          [this, used](const boost::system::error_code& error, std::size_t got) {
-                            text_.resize(used + got);
+    pipe_.async_read_some(boost::asio::buffer(buffer_.get(), kReadSize),
+                          [this](const boost::system::error_code& error, std::size_t got) {
+                            text_.append(buffer_.get(), got);
                             if (!error) {
                               start();
                             } else if (error != boost::asio::error::eof) {
@@ -89,6 +92,7 @@ class PipeDrain {
  private:
   bp::async_pipe& pipe_;
   std::string& text_;
+  std::unique_ptr<char[]> buffer_;  // not cleared first: only what was read is used
   std::error_code error_;
 };
 

@@ -6,8 +6,8 @@ packages=(
   cmake g++ make
   libboost1.81-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
-  # The benchmarks (bench/): Google Benchmark, and C for the stand-in child program.
-  libbenchmark-dev gcc
+  # The benchmarks (bench/): Google Benchmark, C for the stand-in child program, callgrind.
+  libbenchmark-dev gcc valgrind
 )
 # Extra packages for the test suite, named by the caller (for example the fuzzing toolchain).
 packages+=("$@")
