@@ -105,8 +105,12 @@ int main(int argc, char** argv) {
   for (auto& command : commands) command.argv.push_back(nullptr);
 
   const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  for (auto& command : commands) runBatch(command, 1, devNull);  // warm the caches
-  for (auto& command : commands) command.wallSeconds.clear(), command.cpuSeconds.clear();
+  // One run each to warm the caches, not counted.
+  for (auto& command : commands) {
+    runBatch(command, 1, devNull);
+    command.wallSeconds.clear();
+    command.cpuSeconds.clear();
+  }
   for (int round = 0; round < rounds; ++round) {
     // Rotating the order keeps any command from always running first or last.
     for (size_t i = 0; i < commands.size(); ++i) {
