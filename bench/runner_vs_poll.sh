@@ -6,6 +6,7 @@
 #   bench/runner_vs_poll.sh [FLAGS]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/scripts/install-deps.sh"
 "$root/scripts/build.sh" default >/dev/null
 cmake --build "$root/build" --target benchmarks >/dev/null
 exec "$root/build/bin/runner_bench" "$@"

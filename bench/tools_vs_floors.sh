@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Times whole tools against the least that the same work costs, side by side in one run,
 # and prints the ratios (bench_compare: alternating rounds, medians of wall and CPU time,
-# peak resident memory):
+# peak resident memory), numbered as in BENCHMARKS.md (2 is bench/runner_vs_poll.sh):
 #   1. coremend --check, with a /bin/systemctl that prints nothing, against a minimal C++
 #      program doing the same (posix_spawn, poll on both pipes, waitpid, one write);
 #      coremend --help against a C++ program that only prints the usage line;
-#   2. the peak resident memory of coremend --check on 64 MiB of output, against 64 MiB;
-#   3. webmend with 300 PHP-FPM services against a /bin/sh loop making the same 302 calls.
+#   3. the peak resident memory of coremend --check on 64 MiB of output, against 64 MiB;
+#   4. webmend with 300 PHP-FPM services against a /bin/sh loop making the same 302 calls.
 #
 #   bench/tools_vs_floors.sh [ROUNDS]
 #
@@ -17,6 +17,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
 if [[ "${1:-}" != --in-namespace ]]; then
+  "$root/scripts/install-deps.sh"
   "$root/scripts/build.sh" default >/dev/null
   cmake --build "$root/build" --target benchmarks >/dev/null
   exec unshare --mount --propagation private "$0" --in-namespace "$@"
@@ -111,7 +112,7 @@ done
 echo
 # The text grows by doubling: just past a power of two costs the most while it grows.
 for bytes in "$big" "$((big + (64 << 10)))"; do
-  echo "== 2. coremend --check, /bin/systemctl printing $bytes bytes (peak RSS / bytes)"
+  echo "== 3. coremend --check, /bin/systemctl printing $bytes bytes (peak RSS / bytes)"
   "$compare" 5 1 "coremend --check" /usr/bin/env "BENCH_STDOUT_BYTES=$bytes" "$bin/coremend" \
     --check | tee "$work/memory"
   awk -v bytes="$bytes" \
@@ -119,6 +120,6 @@ for bytes in "$big" "$((big + (64 << 10)))"; do
     "$work/memory"
   echo
 done
-echo "== 3. webmend, 300 PHP-FPM services"
+echo "== 4. webmend, 300 PHP-FPM services"
 "$compare" "$rounds" 1 "webmend" "$bin/webmend" --restart-web-hosting \
   -- "/bin/sh loop" /bin/sh "$work/loop.sh"
