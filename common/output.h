@@ -19,3 +19,8 @@ void writeDiagnosticLine(std::string_view line);
 // Serialises `value` compact (indent < 0) or indented, replacing bytes that are not valid
 // UTF-8 with U+FFFD so that the caller always gets one complete, valid JSON document.
 std::string toJsonText(const nlohmann::json& value, int indent = -1);
+
+// Writes `value` as toJsonText does, and a newline, to standard output like writeStdout.
+// The text is handed on in pieces as it is made, never held whole: an ordinary result
+// still leaves in one write, and a large one costs no second copy of itself.
+void writeJsonLine(const nlohmann::json& value, int indent = -1);

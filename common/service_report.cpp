@@ -1,5 +1,7 @@
 #include "service_report.h"
 
+#include <utility>
+
 #include "output.h"
 
 namespace {
@@ -8,9 +10,12 @@ const char kSystemctl[] = "/bin/systemctl";
 
 }  // namespace
 
-std::string composeMessage(const ChildRun& run) {
-  std::string message = run.stdoutText;
-  if (!run.stderrText.empty()) message += "\n" + run.stderrText;
+std::string composeMessage(ChildRun run) {
+  std::string message = std::move(run.stdoutText);
+  if (!run.stderrText.empty()) {
+    message += '\n';
+    message += run.stderrText;
+  }
   if (run.exitCode != 0) message += "\nFinished with exit code " + std::to_string(run.exitCode);
   return message;
 }
@@ -23,11 +28,11 @@ std::string serviceStatus(const std::string& action, int exitCode) {
   return succeeded != stopping ? "running" : "stopped";
 }
 
-nlohmann::json makeServiceReport(const std::string& action, const std::string& unit,
-                                 const ChildRun& run) {
-  return {{"name", unit},
-          {"status", serviceStatus(action, run.exitCode)},
-          {"message", composeMessage(run)}};
+nlohmann::json makeServiceReport(const std::string& action, const std::string& unit, ChildRun run) {
+  std::string status = serviceStatus(action, run.exitCode);
+  // The captured text is moved into the report, never copied: it can be large.
+  return {
+      {"name", unit}, {"status", std::move(status)}, {"message", composeMessage(std::move(run))}};
 }
 
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit) {
@@ -35,11 +40,11 @@ nlohmann::json runServiceAction(const std::string& action, const std::string& un
 }
 
 void printServiceReport(const std::string& action, const std::string& unit) {
-  writeStdout(toJsonText(runServiceAction(action, unit)) + "\n");
+  writeJsonLine(runServiceAction(action, unit));
 }
 
 void printServiceReports(const std::string& action, const std::vector<std::string>& units) {
   nlohmann::json reports;  // null until the first report arrives
   for (const auto& unit : units) reports.push_back(runServiceAction(action, unit));
-  writeStdout(toJsonText(reports, 2) + "\n");
+  writeJsonLine(reports, 2);
 }

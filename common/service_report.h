@@ -9,15 +9,15 @@
 #include "run_command.h"
 
 // The command's standard output, then its standard error after a newline, then the exit
-// code when it is not 0. Nothing is trimmed.
-std::string composeMessage(const ChildRun& run);
+// code when it is not 0. Nothing is trimmed. The texts are taken over, not copied.
+std::string composeMessage(ChildRun run);
 
 // "running" or "stopped", from the exit code and the action word alone.
 std::string serviceStatus(const std::string& action, int exitCode);
 
-// The report object {"message", "name", "status"} for one finished action.
-nlohmann::json makeServiceReport(const std::string& action, const std::string& unit,
-                                 const ChildRun& run);
+// The report object {"message", "name", "status"} for one finished action; the texts of
+// `run` are moved into it.
+nlohmann::json makeServiceReport(const std::string& action, const std::string& unit, ChildRun run);
 
 // Runs `/bin/systemctl <action> <unit>` and returns its report.
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit);

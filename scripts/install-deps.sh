@@ -8,6 +8,8 @@ packages=(
   googletest libgtest-dev libgmock-dev
   # The Ansible collection and its fleet of throwaway hosts reached over SSH (tests/fleet/).
   ansible-core ansible-lint openssh-client netcat-openbsd
+  # The benchmarks (bench/): Google Benchmark, C for the stand-in child program, callgrind.
+  libbenchmark-dev gcc valgrind
 )
 # Extra packages for the test suite, named by the caller (for example the fuzzing toolchain).
 packages+=("$@")

@@ -31,5 +31,5 @@ void cleanDiskSpace() {
       }
     }
   }
-  writeStdout(toJsonText(report) + "\n");
+  writeJsonLine(report);
 }

@@ -39,6 +39,10 @@ TEST(Coremend, ReportsTheEngineUnit) {
                report(R"(\nFinished with exit code 9)", "stopped")),
       coremend("output that is not UTF-8", answer("caf\xe9 \x1b\n", "\xc3"), {"--check"},
                report("caf\xef\xbf\xbd \\u001b\\n\\n\xef\xbf\xbd", "running")),
+      // The report leaves in pieces of a mebibyte: none may be lost or doubled.
+      coremend("a report of several mebibytes",
+               "head -c 3145739 /dev/zero | tr '\\0' a; echo why >&2", {"--check"},
+               report(std::string(3145739, 'a') + R"(\nwhy\n)", "running")),
   });
 }
 
