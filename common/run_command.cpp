@@ -15,6 +15,7 @@
 #include <boost/process/v1/args.hpp>
 #include <boost/process/v1/async.hpp>
 #include <boost/process/v1/child.hpp>
+#include <boost/process/v1/error.hpp>
 #include <boost/process/v1/exe.hpp>
 #include <boost/process/v1/extend.hpp>
 #include <boost/process/v1/io.hpp>
@@ -24,6 +25,7 @@ namespace bp = boost::process::v1;
 #include <boost/process/args.hpp>
 #include <boost/process/async.hpp>
 #include <boost/process/child.hpp>
+#include <boost/process/error.hpp>
 #include <boost/process/exe.hpp>
 #include <boost/process/extend.hpp>
 #include <boost/process/io.hpp>
@@ -45,6 +47,16 @@ struct CloseStandardInput : bp::extend::handler {
   }
 };
 
+// Raises the system's reason when no child process can be created. Left to itself the
+// library records the failure and returns an empty child, whose collected output then
+// surfaces only as a broken promise.
+struct RaiseForkFailure : bp::extend::handler {
+  template <class Executor>
+  void on_fork_error(Executor&, const std::error_code& error) const {
+    throw bp::process_error(error, "fork failed");
+  }
+};
+
 ChildRun runCapturing(const std::string& executable, const std::vector<std::string>& arguments,
                       CaptureMode mode) {
   boost::asio::io_context events;
@@ -53,7 +65,7 @@ ChildRun runCapturing(const std::string& executable, const std::vector<std::stri
   ChildRun run;
   if (mode == CaptureMode::Both) {
     bp::child child(bp::exe = executable, bp::args = arguments, bp::std_out > out,
-                    bp::std_err > err, events);
+                    bp::std_err > err, events, RaiseForkFailure{});
     // Drains both pipes until every writer (grandchildren included) has closed them.
     events.run();
     child.wait();
