@@ -71,8 +71,21 @@ Case discoveryFails(const std::string& name, const std::string& registry, const 
           launch};
 }
 
+// One FPM entry, then 400,000 others: 11.6 MB.
+void writeLargeRegistry() {
+  std::string document = R"({"php":[{"type":"fpm","service":"php8.2-fpm"})";
+  for (int i = 0; i < 400000; ++i) document += R"(,{"type":"cgi","service":"x"})";
+  writeFile("/opt/registry.json", document + "]}");
+}
+
 TEST(Webmend, RestartsTheFpmServicesThenTheWebServers) {
+  Case large = registryGives("a large document in a limited address space", "",
+                             {"php8.2-fpm", "apache2", "nginx"});
+  large.host = {{{"/bin/systemctl", answer("")}, {kRegistry, "cat /opt/registry.json"}},
+                writeLargeRegistry};
+  large.launch.addressSpaceKiB = 163840;
   runCases({
+      large,
       registryGives("array, in its order",
                     R"({"php":[{"type":"fpm","service":"alpha"},{"type":"cgi","service":"beta"},)"
                     R"({"type":"fpm","service":"gamma"}]})",
@@ -152,6 +165,7 @@ TEST(Webmend, RestartsTheWebServersWhenDiscoveryFails) {
       discoveryFails("missing", "", "execve failed: No such file or directory"),
       discoveryFails("memory runs out on a registry that never stops writing", "yes",
                      "std::bad_alloc", "", {.addressSpaceKiB = 163840}),
+
   });
 }
 
