@@ -1,11 +1,15 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and runs every test: once in the normal build (the
-# tests on a throwaway host with a real systemd included) and once with AddressSanitizer and
-# UndefinedBehaviorSanitizer; then fuzzes the registry reading and both reports.
+# Installs what is missing, runs the static analysis, then builds and runs every test: once
+# in the normal build (the tests on a throwaway host with a real systemd included) and once
+# with AddressSanitizer and UndefinedBehaviorSanitizer; then fuzzes the registry reading and
+# both reports.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-# clang and its libFuzzer runtime for the fuzzing build.
-scripts/install-deps.sh clang-14 libclang-rt-14-dev
+# clang and its libFuzzer runtime for the fuzzing build, clang-tidy for the static analysis.
+scripts/install-deps.sh clang-14 libclang-rt-14-dev clang-tidy-14
+
+echo "=== static analysis"
+scripts/tidy.sh
 
 for preset in default asan; do
   echo "=== $preset build"
