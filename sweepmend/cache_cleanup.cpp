@@ -31,5 +31,5 @@ void cleanDiskSpace() {
       }
     }
   }
-  writeStdout(cleanupReportText(removed) + "\n");
+  writeStdout(cleanupReportText(std::move(removed)) + "\n");
 }
