@@ -8,12 +8,15 @@
 # private: empty tmpfs, or for /var/cache the given DIRECTORY (to time a disk-backed
 # filesystem instead of memory). The machine's own caches are never touched.
 set -euo pipefail
-cd "$(dirname "$0")/.."
 
 if [[ "${1:-}" != --in-namespace ]]; then
-  exec unshare --mount --propagation private "$0" --in-namespace "$@"
+  # Absolute paths: the script and DIRECTORY are named from the caller's working directory.
+  self=$(realpath "$0")
+  [[ -z "${1:-}" ]] || set -- "$(realpath "$1")" "${@:2}"
+  exec unshare --mount --propagation private "$self" --in-namespace "$@"
 fi
 shift
+cd "$(dirname "$0")/.."
 scratch=${1:-}
 rounds=${2:-11}
 files_per_dir=1000

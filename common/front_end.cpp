@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "memory_reserve.h"
 #include "output.h"
 
 namespace {
@@ -50,6 +51,8 @@ int dispatch(const FrontEnd& tool, int argc, char** argv) {
 
 int runFrontEnd(const FrontEnd& tool, int argc, char** argv) {
   holdClosedStandardDescriptors();
+  // Running out of memory must end in the line "std::bad_alloc" like any other failure.
+  holdMemoryReserve();
   try {
     return dispatch(tool, argc, argv);
   } catch (const std::exception& error) {

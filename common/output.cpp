@@ -1,5 +1,6 @@
 #include "output.h"
 
+#include <poll.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +17,12 @@ int writeAll(int fd, std::string_view text) {
     const ssize_t written = ::write(fd, text.data(), text.size());
     if (written < 0) {
       if (errno == EINTR) continue;
+      // A descriptor the caller made non-blocking: wait until the reader has made room.
+      if (errno == EAGAIN || errno == EWOULDBLOCK) {
+        pollfd writable{fd, POLLOUT, 0};
+        if (::poll(&writable, 1, -1) < 0 && errno != EINTR) return errno;
+        continue;
+      }
       return errno;
     }
     text.remove_prefix(static_cast<size_t>(written));

@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <cstddef>
-#include <future>
 #include <memory>
 #include <optional>
 #include <system_error>
@@ -28,6 +27,7 @@
 #include <boost/process/v1/args.hpp>
 #include <boost/process/v1/async_pipe.hpp>
 #include <boost/process/v1/child.hpp>
+#include <boost/process/v1/error.hpp>
 #include <boost/process/v1/exe.hpp>
 #include <boost/process/v1/extend.hpp>
 #include <boost/process/v1/io.hpp>
@@ -38,6 +38,7 @@ namespace bp = boost::process::v1;
 #include <boost/process/args.hpp>
 #include <boost/process/async_pipe.hpp>
 #include <boost/process/child.hpp>
+#include <boost/process/error.hpp>
 #include <boost/process/exe.hpp>
 #include <boost/process/extend.hpp>
 #include <boost/process/io.hpp>
@@ -60,6 +61,15 @@ struct CloseStandardInput : bp::extend::handler {
     if (::close(STDIN_FILENO) == -1 && errno != EBADF) {
       executor.set_error(std::error_code(errno, std::system_category()), "close() failed");
     }
+  }
+};
+
+// Raises the system's reason when no child process can be created. Left to itself the
+// library records the failure and returns an empty child, which says nothing of why.
+struct RaiseForkFailure : bp::extend::handler {
+  template <class Executor>
+  void on_fork_error(Executor&, const std::error_code& error) const {
+    throw bp::process_error(error, "fork failed");
   }
 };
 
@@ -118,7 +128,8 @@ ChildRun runCapturing(const std::string& executable, const std::vector<std::stri
   if (mode == CaptureMode::Both) {
     errPipe.emplace(events);
     err.emplace(*errPipe, run.stderrText);
-    child = startChild(executable, arguments, bp::std_out > outPipe, bp::std_err > *errPipe);
+    child = startChild(executable, arguments, bp::std_out > outPipe, bp::std_err > *errPipe,
+                       RaiseForkFailure{});
     err->start();
   } else {
     child = startChild(executable, arguments, bp::std_out > outPipe);
@@ -129,8 +140,6 @@ ChildRun runCapturing(const std::string& executable, const std::vector<std::stri
   child.wait();
   run.exitCode = child.exit_code();
   if (mode == CaptureMode::Both) {
-    // No child was created: the error the capture has always raised then.
-    if (!child.valid()) throw std::future_error(std::future_errc::broken_promise);
     out.check();
     err->check();
   } else if (run.exitCode == 0) {

@@ -10,6 +10,15 @@ const char kSystemctl[] = "/bin/systemctl";
 
 }  // namespace
 
+bool systemctlReadsAsUnitName(std::string_view unit) {
+  // A leading "-" makes an option of it ("-H user@host" acts on another machine), "*", "?"
+  // and "[" make a pattern of it that matches every loaded unit, a leading "/" makes a path
+  // of it (turned into a mount or device unit), and a NUL byte cuts the argument short at
+  // exec. Everything else, blanks and an empty name included, reaches systemctl as written.
+  return !unit.starts_with('-') && !unit.starts_with('/') &&
+         unit.find_first_of(std::string_view("*?[\0", 4)) == std::string_view::npos;
+}
+
 std::string composeMessage(ChildRun run) {
   std::string message = std::move(run.stdoutText);
   if (!run.stderrText.empty()) {
@@ -36,6 +45,11 @@ nlohmann::json makeServiceReport(const std::string& action, const std::string& u
 }
 
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit) {
+  if (!systemctlReadsAsUnitName(unit)) {
+    return {{"name", unit},
+            {"status", "stopped"},
+            {"message", "Not restarted: systemctl would not read this name as a unit name"}};
+  }
   return makeServiceReport(action, unit, runCommand(kSystemctl, {action, unit}, CaptureMode::Both));
 }
 

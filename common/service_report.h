@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -19,7 +20,12 @@ std::string serviceStatus(const std::string& action, int exitCode);
 // `run` are moved into it.
 nlohmann::json makeServiceReport(const std::string& action, const std::string& unit, ChildRun run);
 
-// Runs `/bin/systemctl <action> <unit>` and returns its report.
+// Whether systemctl takes `unit` literally as one unit name, and not as an option, a
+// pattern or a path.
+bool systemctlReadsAsUnitName(std::string_view unit);
+
+// Runs `/bin/systemctl <action> <unit>` and returns its report. A unit that systemctl
+// would not read literally is not passed to it: its report says so, status "stopped".
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit);
 
 // One report, printed as one compact JSON line.

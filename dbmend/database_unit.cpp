@@ -21,7 +21,7 @@ bool isRegularFile(const fs::path& path) { return fs::is_regular_file(fs::status
 
 std::string detectDatabaseUnit() {
   for (const std::string base : kCandidates) {
-    const std::string unit = base + ".service";
+    std::string unit = base + ".service";
     // Both places of one name are looked at before any place of the next name; an init
     // script still gives the unit name, which systemd generates for it.
     if (isRegularFile(fs::path(kUnitDirectory) / unit) ||

@@ -3,9 +3,10 @@
 #include <array>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
-#include <nlohmann/json.hpp>
-
+#include "cleanup_report.h"
 #include "match_removal.h"
 #include "output.h"
 #include "pattern_expansion.h"
@@ -20,16 +21,15 @@ const std::array kCleanupPatterns = {"/root/veltrosin/", "/var/cache/veltrosin_i
 }  // namespace
 
 void cleanDiskSpace() {
-  // Stays null, printed as "null", until the first removal succeeds.
-  nlohmann::json report;
+  std::vector<std::string> removed;
   for (const char* pattern : kCleanupPatterns) {
-    for (const std::string& match : expandPattern(pattern)) {
+    for (std::string& match : expandPattern(pattern)) {
       if (const std::error_code error = removeMatch(match)) {
         writeDiagnosticLine(error.message());
       } else {
-        report["clean_paths"].push_back(match);
+        removed.push_back(std::move(match));
       }
     }
   }
-  writeJsonLine(report);
+  writeStdout(cleanupReportText(std::move(removed)) + "\n");
 }

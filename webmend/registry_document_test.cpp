@@ -67,6 +67,18 @@ TEST(RegistryDocument, YieldsTheFpmServices) {
       {"php empty array", R"({"php":[]})", {}},
       {"php empty object", R"({"php":{}})", {}},
       // Copying such an entry would recurse once per level and overflow the stack.
+      {"the last of duplicate members wins",
+       R"({"php":"x","php":[{"type":"fpm","service":"a","service":"b"},)"
+       R"({"type":"fpm","type":"cgi","service":"c"},{"type":"cgi","type":"fpm","service":"d"}]})",
+       {"b", "d"}},
+      {"a duplicate key in a php object replaces a failing entry",
+       R"({"php":{"b":{"type":"fpm","service":1},"a":{"type":"fpm","service":"one"},)"
+       R"("b":{"type":"cgi"},"c":{"type":"fpm","service":"three"}}})",
+       {"one", "three"}},
+      {"members of other values and deeper levels are not entries",
+       R"({"x":{"php":[{"type":"fpm","service":"no"}]},"php":[{"type":"fpm","service":"yes",)"
+       R"("x":{"type":"fpm","service":7},"service2":[1]}]})",
+       {"yes"}},
       {"deeply nested member of an fpm entry",
        R"({"php":[{"type":"fpm","service":"deep","x":)" + nested(500000) + "}]}",
        {"deep"}},
@@ -97,6 +109,19 @@ TEST(RegistryDocument, FailsWithTheLibrarysErrors) {
       {"service an array", R"({"php":[{"type":"fpm","service":["a"]}]})", {}, k302 + "array"},
       {"service an object", R"({"php":[{"type":"fpm","service":{}}]})", {}, k302 + "object"},
       {"service a boolean", R"({"php":[{"type":"fpm","service":true}]})", {}, k302 + "boolean"},
+      {"entries of a php object fail in key order",
+       R"({"php":{"z":"first in the document","a":{"type":"fpm","service":null}}})",
+       {},
+       k302 + "null"},
+      {"php given twice, the last one fails",
+       R"({"php":[{"type":"fpm","service":"a"}],"php":true})",
+       {},
+       k305 + "boolean"},
+      {"a parse error after a failing entry wins",
+       R"({"php":[7,{"type":"fpm","service":"a"}]} x)",
+       {},
+       "[json.exception.parse_error.101] parse error at line 1, column 42: syntax error while "
+       "parsing value - invalid literal; last read: '\"a\"}]} x'; expected end of input"},
       {"service of a skipped entry is not read", R"({"php":[{"type":"cgi","service":7}]})", {}, ""},
       {"empty output",
        "",

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "fpm_services.h"
+#include "memory_reserve.h"
 #include "output.h"
 #include "service_report.h"
 
@@ -14,6 +15,8 @@ void restartWebHosting(const std::string& action) {
   } catch (const std::exception& error) {
     // Without the PHP-FPM list the web servers are still worth restarting.
     writeDiagnosticLine(std::string("Unable to get php-fpm services list: ") + error.what());
+    // The web servers' turn may run out of memory too.
+    holdMemoryReserve();
   }
   units.push_back("apache2");
   units.push_back("nginx");

@@ -50,10 +50,21 @@ TEST(Coremend, EndsInOrderWhenItCannotDoItsJob) {
   Case notExecutable = coremend("systemctl not executable", "", {"--repair"}, "",
                                 "execve failed: Permission denied\n", 1);
   notExecutable.host.prepare = [] { writeFile("/bin/systemctl", "#!/bin/sh\n", 0644); };
+  Case noProcess =
+      coremend("no process can be created", answer(""), {"--check"}, "",
+               "fork failed: Resource temporarily unavailable\n", 1, {.atProcessLimit = true});
+  noProcess.calls = "";
   runCases({
       coremend("no systemctl", "", {"--check"}, "", "execve failed: No such file or directory\n",
                1),
       notExecutable,
+      noProcess,
+      coremend("memory runs out on a systemctl that never stops writing", "yes", {"--check"}, "",
+               "std::bad_alloc\n", 1, {.addressSpaceKiB = 163840}),
+      coremend("a report larger than the pipe, into a non-blocking pipe",
+               "head -c 1048576 /dev/zero | tr '\\0' a", {"--check"},
+               report(std::string(1 << 20, 'a'), "running"), "", 0,
+               {.stdoutTo = Output::NonBlockingPipe}),
       coremend("report into a full disk", answer(""), {"--check"}, "",
                "write error: No space left on device\n", 1, {.stdoutTo = Output::Full}),
       coremend("report into a closed standard output", answer(""), {"--repair"}, "",

@@ -180,6 +180,8 @@ TEST(Dbmend, EndsInOrderWhenAPlaceCannotBeExamined) {
              "", 0, "", noCapabilities),
       dbmend("no systemctl", {{}, [] { writeFile(unitFile("mariadb"), ""); }}, {"--check"}, "",
              "execve failed: No such file or directory\n", 1),
+      dbmend("no process can be created", host({{unitFile("mariadb"), File}}), {"--check"}, "",
+             "fork failed: Resource temporarily unavailable\n", 1, "", {.atProcessLimit = true}),
       dbmend("report into a full disk", host({{unitFile("mariadb"), File}}), {"--check"}, "",
              "write error: No space left on device\n", 1, call("status", "mariadb.service"),
              {.stdoutTo = Output::Full}),

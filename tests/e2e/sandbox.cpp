@@ -1,10 +1,12 @@
 #include "sandbox.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -13,9 +15,11 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iostream>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -115,6 +119,10 @@ void dropCapabilities() {
                            const Launch& launch, int outFd, int errFd) {
   ::dup2(errFd, STDERR_FILENO);
   if (launch.stdoutTo == Output::Pipe) ::dup2(outFd, STDOUT_FILENO);
+  if (launch.stdoutTo == Output::NonBlockingPipe) {
+    ::dup2(outFd, STDOUT_FILENO);
+    ::fcntl(STDOUT_FILENO, F_SETFL, ::fcntl(STDOUT_FILENO, F_GETFL) | O_NONBLOCK);
+  }
   if (launch.stdoutTo == Output::Full) ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
   if (launch.stdoutTo == Output::Closed) ::close(STDOUT_FILENO);
   if (launch.stdoutTo == Output::ReaderGone) {
@@ -130,6 +138,26 @@ void dropCapabilities() {
     ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
   }
   if (launch.withoutCapabilities) dropCapabilities();
+  if (launch.addressSpaceKiB > 0) {
+    const rlim_t bytes = static_cast<rlim_t>(launch.addressSpaceKiB) * 1024;
+    const rlimit limit{bytes, bytes};
+    ::setrlimit(RLIMIT_AS, &limit);
+  }
+  if (launch.atProcessLimit) {
+#ifdef HOSTMEND_SANITIZED
+    // LeakSanitizer checks from a thread of its own, which the limit forbids.
+    const char* options = std::getenv("ASAN_OPTIONS");
+    ::setenv("ASAN_OPTIONS", (std::string(options ? options : "") + ":detect_leaks=0").c_str(), 1);
+#endif
+    // The limit is set after the switch: a switch into a user already over its limit would
+    // make the exec itself fail.
+    const uid_t nobody = 65534;
+    const rlimit none{0, 0};
+    if (::setgroups(0, nullptr) != 0 || ::setresgid(nobody, nobody, nobody) != 0 ||
+        ::setresuid(nobody, nobody, nobody) != 0 || ::setrlimit(RLIMIT_NPROC, &none) != 0) {
+      ::_exit(126);
+    }
+  }
   // Nothing but the standard descriptors may leak into the tool.
   ::close_range(3, ~0U, 0);
   std::string name = fs::path(binary).filename();
@@ -220,6 +248,8 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
   std::string scratchName = (fs::temp_directory_path() / "hostmend-e2e.XXXXXX").string();
   if (::mkdtemp(scratchName.data()) == nullptr) fail("mkdtemp");
   const fs::path scratch = scratchName;
+  // Searchable by everyone: a tool running as another user must reach its copy.
+  fs::permissions(scratch, fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
   fs::create_directory(scratch / "layers");
   // The tool runs from a copy, so that no mount of the fake host can hide it.
   const fs::path binary = scratch / tool;
@@ -253,6 +283,17 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
 void runCases(const std::vector<Case>& cases) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
+    if (c.launch.atProcessLimit && ::geteuid() != 0) {
+      std::cout << "left out, needs root to switch users: " << c.name << "\n";
+      continue;
+    }
+#ifdef HOSTMEND_SANITIZED
+    if (c.launch.addressSpaceKiB > 0) {
+      std::cout << "left out, a sanitizer build cannot start in a limited address space: " << c.name
+                << "\n";
+      continue;
+    }
+#endif
     const ToolRun run = runTool(c.tool, c.arguments, c.host, c.launch);
     EXPECT_EQ(run.out, c.out);
     EXPECT_EQ(run.err, c.err);

@@ -24,15 +24,21 @@ struct FakeHost {
   std::function<std::string()> inspect = {};
 };
 
-// Where the tool's standard output goes: our pipe, nowhere (closed), /dev/full, or a pipe
-// whose reader has already gone away.
-enum class Output { Pipe, Closed, Full, ReaderGone };
+// Where the tool's standard output goes: our pipe, our pipe made non-blocking on the tool's
+// side, nowhere (closed), /dev/full, or a pipe whose reader has already gone away.
+enum class Output { Pipe, NonBlockingPipe, Closed, Full, ReaderGone };
 
 struct Launch {
   bool stdinClosed = false;
   Output stdoutTo = Output::Pipe;
   // Runs the tool as root without any capability, so permissions apply to it.
   bool withoutCapabilities = false;
+  // Runs the tool as an unprivileged user who may not create a single process (root is
+  // exempt from that limit). Needs root: without it the row is left out, saying so.
+  bool atProcessLimit = false;
+  // Limits the tool's address space to this many KiB (0: no limit). A sanitizer build
+  // cannot start under such a limit, so there the row is left out, saying so.
+  long addressSpaceKiB = 0;
 };
 
 struct ToolRun {

@@ -44,6 +44,9 @@ TEST(Sweepmend, CheckPassesTheDiskReportThrough) {
             4, kReportCall, {.stdinClosed = true}),
       check("no tool", {}, "", "execve failed: No such file or directory\n", 1, ""),
       check("tool not executable", notExecutable, "", "execve failed: Permission denied\n", 1, ""),
+      // As the library reports it: no child, no message, -1.
+      check("no process can be created", hoststat(answer("{}")), "", "", 255, "",
+            {.atProcessLimit = true}),
   });
 }
 

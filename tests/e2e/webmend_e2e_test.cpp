@@ -1,4 +1,6 @@
 // webmend: the PHP-FPM services from the panel's registry, then the web servers.
+#include <set>
+
 #include <gtest/gtest.h>
 
 #include "sandbox.h"
@@ -24,12 +26,18 @@ std::string tryRestarts(const std::vector<std::string>& units) {
   return calls;
 }
 
-// The printed array for `units` whose actions all succeeded silently.
-std::string runningReports(const std::vector<std::string>& units) {
+const std::string kNotRead = "Not restarted: systemctl would not read this name as a unit name";
+
+// The printed array for `units` (each as it stands inside a JSON string): the actions of
+// those in `refused` never ran, the others all succeeded silently.
+std::string runningReports(const std::vector<std::string>& units,
+                           const std::set<std::string>& refused = {}) {
   std::string text = "[\n";
   for (size_t i = 0; i < units.size(); ++i) {
-    text += "  {\n    \"message\": \"\",\n    \"name\": \"" + units[i] +
-            "\",\n    \"status\": \"running\"\n  }" + (i + 1 < units.size() ? ",\n" : "\n");
+    const bool notRun = refused.contains(units[i]);
+    text += "  {\n    \"message\": \"" + (notRun ? kNotRead : "") + "\",\n    \"name\": \"" +
+            units[i] + "\",\n    \"status\": \"" + (notRun ? "stopped" : "running") + "\"\n  }" +
+            (i + 1 < units.size() ? ",\n" : "\n");
   }
   return text + "]\n";
 }
@@ -49,7 +57,7 @@ Case registryGives(const std::string& name, const std::string& document,
 
 // A row where discovery fails with `error`: one line, then the web servers alone.
 Case discoveryFails(const std::string& name, const std::string& registry, const std::string& error,
-                    const std::string& registryErr = "") {
+                    const std::string& registryErr = "", Launch launch = {}) {
   const bool present = !registry.empty();
   return {name,
           host(registry),
@@ -58,11 +66,26 @@ Case discoveryFails(const std::string& name, const std::string& registry, const 
           runningReports({"apache2", "nginx"}),
           registryErr + kUnable + error + "\n",
           0,
-          (present ? kRegistryCall : "") + tryRestarts({"apache2", "nginx"})};
+          (present ? kRegistryCall : "") + tryRestarts({"apache2", "nginx"}),
+          "",
+          launch};
+}
+
+// One FPM entry, then 400,000 others: 11.6 MB.
+void writeLargeRegistry() {
+  std::string document = R"({"php":[{"type":"fpm","service":"php8.2-fpm"})";
+  for (int i = 0; i < 400000; ++i) document += R"(,{"type":"cgi","service":"x"})";
+  writeFile("/opt/registry.json", document + "]}");
 }
 
 TEST(Webmend, RestartsTheFpmServicesThenTheWebServers) {
+  Case large = registryGives("a large document in a limited address space", "",
+                             {"php8.2-fpm", "apache2", "nginx"});
+  large.host = {{{"/bin/systemctl", answer("")}, {kRegistry, "cat /opt/registry.json"}},
+                writeLargeRegistry};
+  large.launch.addressSpaceKiB = 163840;
   runCases({
+      large,
       registryGives("array, in its order",
                     R"({"php":[{"type":"fpm","service":"alpha"},{"type":"cgi","service":"beta"},)"
                     R"({"type":"fpm","service":"gamma"}]})",
@@ -86,6 +109,31 @@ TEST(Webmend, RestartsTheFpmServicesThenTheWebServers) {
        "interpbook: slow\n",
        0,
        kRegistryCall + tryRestarts({"apache2", "nginx"})},
+  });
+}
+
+TEST(Webmend, NeverHandsSystemctlANameItWouldMisread) {
+  // Options, patterns, paths and a NUL byte get a report but no action; everything else is
+  // passed as written.
+  const std::vector<std::string> names = {"--version", "-H",          "ops@db1",  "*",
+                                          "php?-fpm",  "php[78]-fpm", "/dev/sda", "/srv",
+                                          "a\\u0000b", " b c ",       "",         "caf\xc3\xa9",
+                                          "-",         "php8.2-fpm",  "apache2",  "nginx"};
+  std::string document = R"({"php":[)";
+  for (size_t i = 0; i + 2 < names.size(); ++i) {
+    document += (i ? "," : "") + std::string(R"({"type":"fpm","service":")") + names[i] + "\"}";
+  }
+  runCases({
+      {"refused names keep their place",
+       host(answer(document + "]}")),
+       "webmend",
+       {"--restart-web-hosting"},
+       runningReports(names, {"--version", "-H", "*", "php?-fpm", "php[78]-fpm", "/dev/sda", "/srv",
+                              "a\\u0000b", "-"}),
+       "",
+       0,
+       kRegistryCall +
+           tryRestarts({"ops@db1", " b c ", "", "caf\xc3\xa9", "php8.2-fpm", "apache2", "nginx"})},
   });
 }
 
@@ -115,6 +163,9 @@ TEST(Webmend, RestartsTheWebServersWhenDiscoveryFails) {
                      "interpbook failed with exit code 1", "interpbook: locked\n"),
       discoveryFails("killed", "echo '{}'; kill -KILL $$", "interpbook failed with exit code 9"),
       discoveryFails("missing", "", "execve failed: No such file or directory"),
+      discoveryFails("memory runs out on a registry that never stops writing", "yes",
+                     "std::bad_alloc", "", {.addressSpaceKiB = 163840}),
+
   });
 }
 
@@ -155,6 +206,17 @@ TEST(Webmend, ReportsEveryUnit) {
        "execve failed: No such file or directory\n",
        1,
        kRegistryCall},
+      {"no process can be created",
+       host(fpm),
+       "webmend",
+       {"--restart-web-hosting"},
+       "",
+       kUnable + "interpbook failed with exit code 383\n" +
+           "fork failed: Resource temporarily unavailable\n",
+       1,
+       "",
+       "",
+       {.atProcessLimit = true}},
       {"reports into a full disk",
        host(fpm),
        "webmend",

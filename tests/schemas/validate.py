@@ -51,6 +51,10 @@ ROWS = [
      "an extra member"),
     ("service-report", '{"message":"","name":"nginx","status":"stopped"}', False,
      "stopped without the exit code"),
+    ("service-report", '{"message":"Not restarted: systemctl would not read this name as a unit '
+     'name","name":"-H","status":"stopped"}', True, "a name not passed to systemctl"),
+    ("service-report", '{"message":"Not restarted: systemctl would not read this name as a unit '
+     'name","name":"*","status":"running"}', False, "a name not passed to systemctl, running"),
     ("service-report", '{"message":"\\nFinished with exit code 3","name":"nginx","status":"running"}',
      False, "running after a failed action"),
     ("service-reports", f"[{REPORT},{FAILED}]", True, "two reports"),

@@ -1,0 +1,52 @@
+#include "memory_reserve.h"
+
+#include <sys/resource.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <list>
+#include <new>
+#include <string>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+namespace {
+
+// A sanitizer build cannot run in a limited address space.
+#ifndef __SANITIZE_ADDRESS__
+
+// The address space this process holds now, in bytes.
+rlim_t addressSpaceInUse() {
+  std::ifstream statm("/proc/self/statm");
+  rlim_t pages = 0;
+  statm >> pages;
+  return pages * static_cast<rlim_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Memory runs out while a large JSON value is alive and everything else is held, so that
+// taking the value apart during the unwinding has nothing but the reserve to draw on.
+[[noreturn]] void runOutOfMemoryHoldingALargeValue(bool withReserve) {
+  const rlim_t limit = addressSpaceInUse() + (rlim_t{96} << 20);
+  const rlimit addressSpace{limit, limit};
+  ::setrlimit(RLIMIT_AS, &addressSpace);
+  if (withReserve) holdMemoryReserve();
+  std::list<std::string> filler;  // outlives the value: nothing it holds is freed first
+  try {
+    nlohmann::json reports;
+    for (int i = 0; i < 200000; ++i) reports.push_back({{"name", "php-fpm"}});
+    for (;;) filler.emplace_back(1000, 'x');
+  } catch (const std::bad_alloc&) {
+    std::_Exit(0);
+  }
+}
+
+TEST(MemoryReserve, TheUnwindingAfterMemoryRanOutHasRoom) {
+  // Without the reserve the very case ends in std::terminate: the row shows that it needs it.
+  EXPECT_EXIT(runOutOfMemoryHoldingALargeValue(false), testing::KilledBySignal(SIGABRT), "");
+  EXPECT_EXIT(runOutOfMemoryHoldingALargeValue(true), testing::ExitedWithCode(0), "");
+}
+
+#endif
+
+}  // namespace
