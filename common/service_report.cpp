@@ -38,10 +38,11 @@ std::string serviceStatus(const std::string& action, int exitCode) {
 }
 
 nlohmann::json makeServiceReport(const std::string& action, const std::string& unit, ChildRun run) {
-  std::string status = serviceStatus(action, run.exitCode);
-  // The captured text is moved into the report, never copied: it can be large.
-  return {
-      {"name", unit}, {"status", std::move(status)}, {"message", composeMessage(std::move(run))}};
+  // The captured text is moved into the report, never copied: it can be large. The elements
+  // of a braced list are evaluated in order, so the status is read before the move.
+  return {{"name", unit},
+          {"status", serviceStatus(action, run.exitCode)},
+          {"message", composeMessage(std::move(run))}};
 }
 
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit) {
