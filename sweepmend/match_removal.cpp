@@ -48,19 +48,13 @@ class Descriptor {
   int fd_ = -1;
 };
 
-struct Entry {
-  std::string name;
-  // A directory, or of a type the directory listing does not tell.
-  bool maybeDirectory = true;
-};
-
-// A directory the walk has entered: its name in the directory above, its identity, and its
-// entries as listed when it was entered, handled in the listing's order.
+// A directory the walk has entered: its name in the directory above, its identity, and the
+// directories listed in it, entered in the listing's order.
 struct Directory {
   std::string name;
   dev_t device = 0;
   ino_t inode = 0;
-  std::vector<Entry> entries;
+  std::vector<std::string> entries;
   size_t next = 0;
 };
 
@@ -73,27 +67,6 @@ bool isEntered(const Descriptor& fd, const Directory& directory) {
          status.st_ino == directory.inode;
 }
 
-// Every entry of the directory open as `fd`, but "." and "..". A listing that fails midway
-// gives the entries read before the failure and its reason.
-int listEntries(int fd, std::vector<Entry>& entries) {
-  // The stream takes a descriptor of its own, so that `fd` stays ours.
-  Descriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
-  if (!copy.valid()) return errno;
-  struct Close {
-    void operator()(DIR* stream) const { static_cast<void>(::closedir(stream)); }
-  };
-  const std::unique_ptr<DIR, Close> stream(::fdopendir(copy.get()));
-  if (!stream) return errno;
-  static_cast<void>(copy.release());  // the stream closes it now
-  for (;;) {
-    errno = 0;
-    const dirent* entry = ::readdir(stream.get());
-    if (entry == nullptr) return errno;
-    if (std::strcmp(entry->d_name, ".") == 0 || std::strcmp(entry->d_name, "..") == 0) continue;
-    entries.push_back({entry->d_name, entry->d_type == DT_DIR || entry->d_type == DT_UNKNOWN});
-  }
-}
-
 // The removal of one match, without recursion. `path_` holds the directories from the
 // match's parent down to the one whose entries are being removed: `path_[0]` is the parent,
 // open as `top_`, with the match as its one entry; the deepest is open as `current_`. Every
@@ -104,7 +77,7 @@ class MatchRemoval {
   explicit MatchRemoval(Descriptor parent) : top_(std::move(parent)) {}
 
   std::error_code remove(std::string name) {
-    path_.emplace_back().entries.push_back({std::move(name), true});
+    path_.emplace_back().entries.push_back(std::move(name));
     for (;;) {
       Directory& here = path_.back();
       if (here.next < here.entries.size()) {
@@ -122,48 +95,80 @@ class MatchRemoval {
  private:
   [[nodiscard]] int here() const { return path_.size() == 1 ? top_.get() : current_.get(); }
 
+  void note(int error) {
+    if (firstFailure_ == 0) firstFailure_ = error;
+  }
   // The outcome for one entry of the current directory.
   void removed() {
     if (path_.size() == 1) matchGone_ = true;
   }
   void failed(int error) {
-    if (firstFailure_ == 0) firstFailure_ = error;
+    note(error);
     if (path_.size() == 1) matchGone_ = false;
   }
-  void unlinkEntry(const std::string& name) {
-    if (::unlinkat(here(), name.c_str(), 0) == 0 || vanished(errno)) return removed();
-    failed(errno);
-  }
 
-  // Removes a non-directory at once; enters a directory, to remove its entries first.
-  void visit(Entry entry) {
-    const char* name = entry.name.c_str();
-    if (!entry.maybeDirectory) {
-      if (::unlinkat(here(), name, 0) == 0 || vanished(errno)) return removed();
-      // Put in place of what the listing saw: a directory now.
-      if (errno != EISDIR) return failed(errno);
-    }
-    Descriptor opened(::openat(here(), name, kDirectoryFlags));
+  // Enters the directory `name`, to remove what is in it first; removes anything else.
+  void visit(std::string name) {
+    Descriptor opened(::openat(here(), name.c_str(), kDirectoryFlags));
     if (!opened.valid()) {
       const int reason = errno;
       if (vanished(reason)) return removed();
-      // Not a directory: a symbolic link (O_NOFOLLOW), a file, a device, ...
-      if (reason == ENOTDIR || reason == ELOOP) return unlinkEntry(entry.name);
+      // Not a directory (any longer): a symbolic link (O_NOFOLLOW), a file, a device, ...
+      if (reason == ENOTDIR || reason == ELOOP) {
+        if (::unlinkat(here(), name.c_str(), 0) == 0 || vanished(errno)) return removed();
+        return failed(errno);
+      }
       // A directory that cannot be opened (no descriptor left, no permission) still goes
       // if it is empty; if not, the reason it could not be opened is what failed.
-      if (::unlinkat(here(), name, AT_REMOVEDIR) == 0 || vanished(errno)) return removed();
+      if (::unlinkat(here(), name.c_str(), AT_REMOVEDIR) == 0 || vanished(errno)) {
+        return removed();
+      }
       return failed(reason);
     }
     struct stat status {};
     if (::fstat(opened.get(), &status) != 0) return failed(errno);
     Directory entered;
-    entered.name = std::move(entry.name);
+    entered.name = std::move(name);
     entered.device = status.st_dev;
     entered.inode = status.st_ino;
-    // What could be listed is removed; the rest keeps the directory, with this reason.
-    if (const int error = listEntries(opened.get(), entered.entries)) failed(error);
+    removeAllButDirectories(opened.get(), entered.entries);
     path_.push_back(std::move(entered));
     current_ = std::move(opened);
+  }
+
+  // Reads the directory open as `fd` once, removing every entry that is not a directory on
+  // the way and keeping the directories in `directories`: memory grows with the
+  // directories a listing holds, not with its files. A listing that fails midway leaves
+  // what it did not reach, and its reason is noted.
+  void removeAllButDirectories(int fd, std::vector<std::string>& directories) {
+    // The stream takes a descriptor of its own, so that `fd` stays ours.
+    Descriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!copy.valid()) return note(errno);
+    struct Close {
+      void operator()(DIR* stream) const { static_cast<void>(::closedir(stream)); }
+    };
+    const std::unique_ptr<DIR, Close> stream(::fdopendir(copy.get()));
+    if (!stream) return note(errno);
+    static_cast<void>(copy.release());  // the stream closes it now
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(stream.get());
+      if (entry == nullptr) {
+        if (errno != 0) note(errno);
+        return;
+      }
+      const char* name = entry->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      // A type the listing does not tell is found out by trying.
+      if (entry->d_type != DT_DIR) {
+        if (::unlinkat(fd, name, 0) == 0 || vanished(errno)) continue;
+        if (errno != EISDIR) {
+          note(errno);
+          continue;
+        }
+      }
+      directories.emplace_back(name);
+    }
   }
 
   // The current directory's entries are done: back to its parent, and remove it there.
@@ -202,7 +207,7 @@ class MatchRemoval {
       Descriptor next(
           ::openat(level == 1 ? top_.get() : at.get(), path_[level].name.c_str(), kDirectoryFlags));
       if (!isEntered(next, path_[level])) {
-        Entry again{std::move(path_[level].name), true};
+        std::string again = std::move(path_[level].name);
         path_.erase(path_.begin() + static_cast<std::ptrdiff_t>(level), path_.end());
         path_.back().entries.push_back(std::move(again));
         current_ = std::move(at);
