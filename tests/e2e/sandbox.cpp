@@ -175,6 +175,12 @@ void dropCapabilities() {
       while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
       }
     }
+    // Listing a deep tree that the tool left holds a descriptor per level.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+      limit.rlim_cur = limit.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &limit);
+    }
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result = std::to_string(code) + "\n" + (host.inspect ? host.inspect() : "");
   } catch (const std::exception& error) {
