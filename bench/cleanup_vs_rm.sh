@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
-# Times `sweepmend --repair` removing a tree of 100,000 files at /var/cache/apt against
-# `rm -rf` removing an identical tree there, and prints the ratio of the median times.
+# Times `sweepmend --repair` removing a tree at /var/cache/apt against `rm -rf` removing an
+# identical tree there, and prints the ratio of the median times, for two trees: 100,000
+# files in 100 directories ("wide"), and 3,000 nested directories ("deep", whose paths are
+# longer than PATH_MAX).
 #
 #   bench/cleanup_vs_rm.sh [DIRECTORY] [ROUNDS]
 #
@@ -21,6 +23,7 @@ scratch=${1:-}
 rounds=${2:-11}
 files_per_dir=1000
 dirs=100
+levels=3000
 
 # The binary is copied first: masking /usr/local or /root must not hide it.
 work=$(mktemp -d)
@@ -54,12 +57,29 @@ for d in $(seq -w 0 $((dirs - 1))); do
   mkdir -p "$template/archives/d$d"
   (cd "$template/archives/d$d" && seq -w 0 $((files_per_dir - 1)) | xargs touch)
 done
-echo "tree: $(find "$template" -type f | wc -l) files in $((dirs + 2)) directories"
+echo "wide tree: $(find "$template" -type f | wc -l) files in $((dirs + 2)) directories"
+
+make_wide() { cp -a "$template" /var/cache/apt; }
+# cp cannot copy a tree whose paths exceed PATH_MAX: the deep tree is made anew each time,
+# 500 levels per mkdir, each relative to the last.
+make_deep() {
+  local chunk
+  chunk=$(printf 'd/%.0s' $(seq 500))
+  mkdir /var/cache/apt
+  (
+    cd /var/cache/apt
+    for _ in $(seq $((levels / 500))); do
+      mkdir -p "$chunk"
+      cd "$chunk"
+    done
+  )
+}
 
 now() { date +%s%N; }
-# Copies the template to /var/cache/apt, settles, then prints the nanoseconds of "$@".
+# Makes the tree at /var/cache/apt with $1, settles, then prints the nanoseconds of the rest.
 time_removal() {
-  cp -a "$template" /var/cache/apt
+  "$1"
+  shift
   sync
   local start end
   start=$(now)
@@ -73,31 +93,40 @@ time_removal() {
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
-: >"$work/sweep"
-: >"$work/rm"
-for round in $(seq 1 "$rounds"); do
-  # Alternating the order keeps either side from always running on a warmer cache.
-  if ((round % 2)); then
-    time_removal "$work/sweepmend" --repair >>"$work/sweep"
-    time_removal rm -rf /var/cache/apt >>"$work/rm"
-  else
-    time_removal rm -rf /var/cache/apt >>"$work/rm"
-    time_removal "$work/sweepmend" --repair >>"$work/sweep"
-  fi
-done
-cp -a "$template" /var/cache/apt
-report=$("$work/sweepmend" --repair)
-[[ "$report" == '{"clean_paths":["/var/cache/apt/"]}' ]] || {
-  echo "unexpected report: $report" >&2
-  exit 1
+# compare NAME MAKE: the rounds for one tree, then its figures.
+compare() {
+  local name=$1 make=$2
+  : >"$work/sweep"
+  : >"$work/rm"
+  for round in $(seq 1 "$rounds"); do
+    # Alternating the order keeps either side from always running on a warmer cache.
+    if ((round % 2)); then
+      time_removal "$make" "$work/sweepmend" --repair >>"$work/sweep"
+      time_removal "$make" rm -rf /var/cache/apt >>"$work/rm"
+    else
+      time_removal "$make" rm -rf /var/cache/apt >>"$work/rm"
+      time_removal "$make" "$work/sweepmend" --repair >>"$work/sweep"
+    fi
+  done
+  "$make"
+  report=$("$work/sweepmend" --repair)
+  [[ "$report" == '{"clean_paths":["/var/cache/apt/"]}' ]] || {
+    echo "unexpected report: $report" >&2
+    exit 1
+  }
+
+  echo "== $name"
+  echo "sweepmend rounds (ms): $(awk '{ printf "%.1f ", $1 / 1e6 }' "$work/sweep")"
+  echo "rm -rf rounds (ms):    $(awk '{ printf "%.1f ", $1 / 1e6 }' "$work/rm")"
+  local sweep rm_ns
+  sweep=$(median <"$work/sweep")
+  rm_ns=$(median <"$work/rm")
+  awk -v s="$sweep" -v r="$rm_ns" -v n="$rounds" 'BEGIN {
+    printf "sweepmend --repair: %.1f ms (median of %d)\n", s / 1e6, n
+    printf "rm -rf:             %.1f ms (median of %d)\n", r / 1e6, n
+    printf "ratio: %.2f\n", s / r
+  }'
 }
 
-echo "sweepmend rounds (ms): $(awk '{ printf "%.0f ", $1 / 1e6 }' "$work/sweep")"
-echo "rm -rf rounds (ms):    $(awk '{ printf "%.0f ", $1 / 1e6 }' "$work/rm")"
-sweep=$(median <"$work/sweep")
-rm_ns=$(median <"$work/rm")
-awk -v s="$sweep" -v r="$rm_ns" -v n="$rounds" 'BEGIN {
-  printf "sweepmend --repair: %.1f ms (median of %d)\n", s / 1e6, n
-  printf "rm -rf:             %.1f ms (median of %d)\n", r / 1e6, n
-  printf "ratio: %.2f\n", s / r
-}'
+compare "wide: 100,000 files" make_wide
+compare "deep: $levels nested directories" make_deep

@@ -2,6 +2,7 @@
 #pragma once
 
 // Removes every match of the fixed cleanup list and prints, once at the end, "null" or
-// {"clean_paths":[...]} with the matches removed, in order. A removal that fails is one
-// line on standard error with the system's reason and is left out of the report.
+// {"clean_paths":[...]} with the matches removed, in order. A match still there afterwards
+// is one line on standard error with the system's reason for the first failure inside it,
+// and is left out of the report.
 void cleanDiskSpace();

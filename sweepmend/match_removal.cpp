@@ -1,17 +1,249 @@
 #include "match_removal.h"
 
-#include <filesystem>
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <memory>
+#include <utility>
+#include <vector>
+
+// The walk works the way `rm -rf` does: every entry is opened or removed relative to the
+// directory that holds it, so no path is ever longer than one name and any depth works;
+// it keeps at most four descriptors open, whatever the depth; a failing entry is noted and
+// its siblings are still removed; an entry that has vanished meanwhile counts as removed.
+// It never changes the working directory, which therefore need not even be readable.
+
+namespace {
+
+// A directory to walk is opened without ever following a symbolic link in its last name.
+constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// One open file descriptor, closed when it goes.
+class Descriptor {
+ public:
+  Descriptor() = default;
+  explicit Descriptor(int fd) : fd_(fd) {}
+  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+  Descriptor& operator=(Descriptor&& other) noexcept {
+    std::swap(fd_, other.fd_);
+    return *this;
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  // Nothing can be done about a failed close of a directory only read from.
+  ~Descriptor() {
+    if (fd_ >= 0) static_cast<void>(::close(fd_));
+  }
+  [[nodiscard]] int get() const { return fd_; }
+  [[nodiscard]] bool valid() const { return fd_ >= 0; }
+  // Hands the descriptor to a new owner.
+  int release() { return std::exchange(fd_, -1); }
+
+ private:
+  int fd_ = -1;
+};
+
+// A directory the walk has entered: its name in the directory above, its identity, and the
+// directories listed in it, entered in the listing's order.
+struct Directory {
+  std::string name;
+  dev_t device = 0;
+  ino_t inode = 0;
+  std::vector<std::string> entries;
+  size_t next = 0;
+};
+
+bool vanished(int error) { return error == ENOENT; }
+
+// Whether `fd` is the directory that was entered as `directory` (not one put in its place).
+bool isEntered(const Descriptor& fd, const Directory& directory) {
+  struct stat status {};
+  return fd.valid() && ::fstat(fd.get(), &status) == 0 && status.st_dev == directory.device &&
+         status.st_ino == directory.inode;
+}
+
+// The removal of one match, without recursion. `path_` holds the directories from the
+// match's parent down to the one whose entries are being removed: `path_[0]` is the parent,
+// open as `top_`, with the match as its one entry; the deepest is open as `current_`. Every
+// step goes down by one name opened without following a link, or up by ".." checked to be
+// the very directory that was entered on the way down.
+class MatchRemoval {
+ public:
+  explicit MatchRemoval(Descriptor parent) : top_(std::move(parent)) {}
+
+  std::error_code remove(std::string name) {
+    path_.emplace_back().entries.push_back(std::move(name));
+    for (;;) {
+      Directory& here = path_.back();
+      if (here.next < here.entries.size()) {
+        visit(std::move(here.entries[here.next++]));
+      } else if (path_.size() > 1) {
+        leave();
+      } else {
+        break;
+      }
+    }
+    // Whatever failed inside, a match counts as removed when it is gone afterwards.
+    return matchGone_ ? std::error_code() : std::error_code(firstFailure_, std::system_category());
+  }
+
+ private:
+  [[nodiscard]] int here() const { return path_.size() == 1 ? top_.get() : current_.get(); }
+
+  void note(int error) {
+    if (firstFailure_ == 0) firstFailure_ = error;
+  }
+  // The outcome for one entry of the current directory.
+  void removed() {
+    if (path_.size() == 1) matchGone_ = true;
+  }
+  void failed(int error) {
+    note(error);
+    if (path_.size() == 1) matchGone_ = false;
+  }
+
+  // Enters the directory `name`, to remove what is in it first; removes anything else.
+  void visit(std::string name) {
+    Descriptor opened(::openat(here(), name.c_str(), kDirectoryFlags));
+    if (!opened.valid()) {
+      const int reason = errno;
+      if (vanished(reason)) return removed();
+      // Not a directory (any longer): a symbolic link (O_NOFOLLOW), a file, a device, ...
+      if (reason == ENOTDIR || reason == ELOOP) {
+        if (::unlinkat(here(), name.c_str(), 0) == 0 || vanished(errno)) return removed();
+        return failed(errno);
+      }
+      // A directory that cannot be opened (no descriptor left, no permission) still goes
+      // if it is empty; if not, the reason it could not be opened is what failed.
+      if (::unlinkat(here(), name.c_str(), AT_REMOVEDIR) == 0 || vanished(errno)) {
+        return removed();
+      }
+      return failed(reason);
+    }
+    struct stat status {};
+    if (::fstat(opened.get(), &status) != 0) return failed(errno);
+    Directory entered;
+    entered.name = std::move(name);
+    entered.device = status.st_dev;
+    entered.inode = status.st_ino;
+    removeAllButDirectories(opened.get(), entered.entries);
+    path_.push_back(std::move(entered));
+    current_ = std::move(opened);
+  }
+
+  // Reads the directory open as `fd` once, removing every entry that is not a directory on
+  // the way and keeping the directories in `directories`: memory grows with the
+  // directories a listing holds, not with its files. A listing that fails midway leaves
+  // what it did not reach, and its reason is noted.
+  void removeAllButDirectories(int fd, std::vector<std::string>& directories) {
+    // The stream takes a descriptor of its own, so that `fd` stays ours.
+    Descriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
+    if (!copy.valid()) return note(errno);
+    struct Close {
+      void operator()(DIR* stream) const { static_cast<void>(::closedir(stream)); }
+    };
+    const std::unique_ptr<DIR, Close> stream(::fdopendir(copy.get()));
+    if (!stream) return note(errno);
+    static_cast<void>(copy.release());  // the stream closes it now
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(stream.get());
+      if (entry == nullptr) {
+        if (errno != 0) note(errno);
+        return;
+      }
+      const char* name = entry->d_name;
+      if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      // A type the listing does not tell is found out by trying.
+      if (entry->d_type != DT_DIR) {
+        if (::unlinkat(fd, name, 0) == 0 || vanished(errno)) continue;
+        if (errno != EISDIR) {
+          note(errno);
+          continue;
+        }
+      }
+      directories.emplace_back(name);
+    }
+  }
+
+  // The current directory's entries are done: back to its parent, and remove it there.
+  void leave() {
+    const std::string name = std::move(path_.back().name);
+    path_.pop_back();
+    if (path_.size() == 1) {
+      current_ = Descriptor();
+    } else if (!climb()) {
+      return;
+    }
+    if (::unlinkat(here(), name.c_str(), AT_REMOVEDIR) == 0 || vanished(errno)) return removed();
+    failed(errno);
+  }
+
+  // Makes the parent of the directory just left current again; false when that directory
+  // has been moved away from where it was entered meanwhile.
+  bool climb() {
+    Descriptor up(::openat(current_.get(), "..", kDirectoryFlags));
+    if (isEntered(up, path_.back())) {
+      current_ = std::move(up);
+      return true;
+    }
+    // Something above was moved (or cannot be opened by ".."): find the way again from the
+    // match's parent, which stays open throughout.
+    return findPathAgain();
+  }
+
+  // Opens the directories of `path_` again from `top_`, each by its name and checked to be
+  // the one entered before. The first that is no longer found there has left with whatever
+  // it still held: the walk carries on in the directory above it, where whatever now stands
+  // at that name is removed afresh.
+  bool findPathAgain() {
+    Descriptor at;
+    for (size_t level = 1; level < path_.size(); ++level) {
+      Descriptor next(
+          ::openat(level == 1 ? top_.get() : at.get(), path_[level].name.c_str(), kDirectoryFlags));
+      if (!isEntered(next, path_[level])) {
+        std::string again = std::move(path_[level].name);
+        path_.erase(path_.begin() + static_cast<std::ptrdiff_t>(level), path_.end());
+        path_.back().entries.push_back(std::move(again));
+        current_ = std::move(at);
+        return false;
+      }
+      at = std::move(next);
+    }
+    current_ = std::move(at);
+    return true;
+  }
+
+  Descriptor top_;
+  Descriptor current_;
+  std::vector<Directory> path_;
+  int firstFailure_ = 0;
+  bool matchGone_ = false;
+};
+
+}  // namespace
 
 std::error_code removeMatch(const std::string& match) {
   // The expansion marks a link to a directory with "/" just as it marks a directory, and a
-  // path ending in "/" makes the kernel resolve a final link even under O_NOFOLLOW: the
-  // removal would empty the link's target, wherever it lies. Without the "/" the name is
-  // taken as it is: a link is unlinked; a directory is walked with each entry opened
-  // relative to its parent, never through a link. Dropping the mark unconditionally, not
-  // only after looking, also holds when the name is swapped for a link in between.
+  // path ending in "/" makes the kernel resolve a final link: the mark is dropped, and the
+  // last name is taken as it is, a link unlinked and never followed. Dropping it
+  // unconditionally, not only after looking, also holds when the name is swapped for a link
+  // in between.
   std::string name = match;
   if (name.size() > 1 && name.back() == '/') name.pop_back();
-  std::error_code error;
-  std::filesystem::remove_all(name, error);
-  return error;
+  // Every match is an absolute path: it has a "/" before its last name.
+  const size_t slash = name.rfind('/');
+  // The parent is reached as the host has it, through any link on the way.
+  const std::string parentPath = slash == 0 ? "/" : name.substr(0, slash);
+  Descriptor parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+  if (!parent.valid()) {
+    if (vanished(errno) || errno == ENOTDIR) return {};
+    return {errno, std::system_category()};
+  }
+  return MatchRemoval(std::move(parent)).remove(name.substr(slash + 1));
 }

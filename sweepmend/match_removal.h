@@ -6,5 +6,7 @@
 
 // Removes `match`, as the expansion wrote it, with everything under it. A symbolic link,
 // marked with "/" or not and at any depth, is removed as a link; what it points to stays.
-// Returns the reason of the first failure; what was removed before it stays removed.
+// Every entry that can be removed is removed, whatever fails beside it, and an entry that
+// vanishes meanwhile counts as removed. Returns nothing when the match is gone afterwards,
+// otherwise the reason of the first failure inside it.
 std::error_code removeMatch(const std::string& match);

@@ -1,12 +1,15 @@
 #include "sandbox.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/inotify.h>
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,11 +18,13 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -30,6 +35,9 @@
 namespace fs = std::filesystem;
 
 namespace {
+
+// The processes that whenRemovedFrom started for this run.
+std::vector<pid_t> besideTool;
 
 // The locations the tools read or change. Each is an empty private directory for the run.
 const std::array kMaskedDirectories = {
@@ -137,6 +145,15 @@ void dropCapabilities() {
   } else {
     ::dup2(::open("/dev/null", O_RDONLY), STDIN_FILENO);
   }
+  if (launch.descriptorLimit != 0) {
+    rlimit limit{};
+    ::getrlimit(RLIMIT_NOFILE, &limit);
+    limit.rlim_cur = launch.descriptorLimit;
+    if (::setrlimit(RLIMIT_NOFILE, &limit) != 0) ::_exit(127);
+  }
+  if (!launch.workingDirectory.empty() && ::chdir(launch.workingDirectory.c_str()) != 0) {
+    ::_exit(127);
+  }
   if (launch.withoutCapabilities) dropCapabilities();
   if (launch.addressSpaceKiB > 0) {
     const rlim_t bytes = static_cast<rlim_t>(launch.addressSpaceKiB) * 1024;
@@ -181,6 +198,16 @@ void dropCapabilities() {
     ::close(errFd);
     int status = 0;
     while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {
+    }
+    for (const pid_t helper : besideTool) {
+      while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
+      }
+    }
+    // Listing a deep tree that the tool left holds a descriptor per level.
+    rlimit limit{};
+    if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
+      limit.rlim_cur = limit.rlim_max;
+      ::setrlimit(RLIMIT_NOFILE, &limit);
     }
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result = std::to_string(code) + "\n" + (host.inspect ? host.inspect() : "");
@@ -336,23 +363,128 @@ void mountReadOnly(const std::string& path) {
 
 void mountTmpfs(const std::string& path) { mountOrFail("tmpfs", path, "tmpfs", 0, "mode=755"); }
 
-std::string listTree(const std::string& root) {
-  if (!fs::exists(fs::symlink_status(root))) return "absent\n";
-  std::vector<std::string> lines;
-  auto describe = [&](const fs::path& path) {
-    const auto status = fs::symlink_status(path);
-    if (fs::is_symlink(status)) {
-      lines.push_back(path.string() + " -> " + fs::read_symlink(path).string());
-    } else {
-      lines.push_back(path.string() + (fs::is_directory(status) ? "/" : ""));
-    }
-  };
-  describe(root);
-  if (fs::is_directory(fs::symlink_status(root))) {
-    for (const auto& entry : fs::recursive_directory_iterator(root)) describe(entry.path());
+namespace {
+
+// An open descriptor, closed when it goes.
+class Fd {
+ public:
+  explicit Fd(int fd, const std::string& what) : fd_(fd) {
+    if (fd_ < 0) fail(what);
   }
+  Fd(const Fd&) = delete;
+  Fd& operator=(const Fd&) = delete;
+  ~Fd() { ::close(fd_); }
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+constexpr int kDirectory = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+
+std::vector<std::string> entryNames(int directory, const std::string& path) {
+  // The stream takes a descriptor of its own.
+  const int copy = ::dup(directory);
+  DIR* stream = copy < 0 ? nullptr : ::fdopendir(copy);
+  if (stream == nullptr) {
+    if (copy >= 0) ::close(copy);
+    fail("fdopendir " + path);
+  }
+  std::vector<std::string> names;
+  while (const dirent* entry = ::readdir(stream)) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  ::closedir(stream);
+  return names;
+}
+
+// Adds the lines of `name` in the directory open as `parent`, known as `path`, and of
+// everything under it.
+void describe(int parent, const std::string& name, const std::string& path,
+              std::vector<std::string>& lines) {
+  struct stat status {};
+  if (::fstatat(parent, name.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0) fail("stat " + path);
+  if (S_ISLNK(status.st_mode)) {
+    std::string target(PATH_MAX, '\0');
+    const ssize_t length = ::readlinkat(parent, name.c_str(), target.data(), target.size());
+    if (length < 0) fail("readlink " + path);
+    target.resize(static_cast<size_t>(length));
+    lines.push_back(path + " -> " + target);
+  } else if (!S_ISDIR(status.st_mode)) {
+    lines.push_back(path);
+  } else {
+    lines.push_back(path + "/");
+    const Fd directory(::openat(parent, name.c_str(), kDirectory | O_NOFOLLOW), "open " + path);
+    for (const auto& entry : entryNames(directory.get(), path)) {
+      describe(directory.get(), entry, path + "/" + entry, lines);
+    }
+  }
+}
+
+}  // namespace
+
+std::string listTree(const std::string& root) {
+  struct stat status {};
+  if (::lstat(root.c_str(), &status) != 0 && errno == ENOENT) return "absent\n";
+  std::vector<std::string> lines;
+  describe(AT_FDCWD, root, root, lines);
   std::sort(lines.begin(), lines.end());
   std::string text;
   for (const auto& line : lines) text += line + "\n";
   return text;
+}
+
+void plantEntry(std::string_view entry) {
+  const size_t arrow = entry.find(" -> ");
+  const std::string path(entry.substr(0, arrow));
+  // One name at a time, each relative to the directory before it.
+  std::vector<std::string> names;
+  std::istringstream parts(path);
+  for (std::string name; std::getline(parts, name, '/');) {
+    if (!name.empty()) names.push_back(name);
+  }
+  const bool isDirectory = arrow == std::string::npos && path.back() == '/';
+  const size_t directories = isDirectory ? names.size() : names.size() - 1;
+  auto directory = std::make_unique<Fd>(::open("/", kDirectory), "open /");
+  for (size_t i = 0; i < directories; ++i) {
+    if (::mkdirat(directory->get(), names[i].c_str(), 0755) != 0 && errno != EEXIST) {
+      fail("mkdir " + path);
+    }
+    directory = std::make_unique<Fd>(::openat(directory->get(), names[i].c_str(), kDirectory),
+                                     "open " + path);
+  }
+  if (isDirectory) return;
+  if (arrow != std::string::npos) {
+    const std::string target(entry.substr(arrow + 4));
+    if (::symlinkat(target.c_str(), directory->get(), names.back().c_str()) != 0) {
+      fail("symlink " + path);
+    }
+    return;
+  }
+  const Fd file(::openat(directory->get(), names.back().c_str(),
+                         O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644),
+                "create " + path);
+  if (::write(file.get(), "x", 1) != 1) fail("write " + path);
+}
+
+void whenRemovedFrom(const std::string& directory, std::function<void()> work) {
+  // Watching starts here, before the tool does.
+  const Fd watch(::inotify_init1(IN_CLOEXEC), "inotify_init1");
+  if (::inotify_add_watch(watch.get(), directory.c_str(), IN_DELETE) < 0) {
+    fail("inotify_add_watch " + directory);
+  }
+  const pid_t helper = ::fork();
+  if (helper < 0) fail("fork");
+  if (helper == 0) {
+    pollfd removal{watch.get(), POLLIN, 0};
+    int code = 0;
+    try {
+      if (::poll(&removal, 1, 10000) == 1) work();
+    } catch (const std::exception&) {
+      code = 1;
+    }
+    ::_exit(code);
+  }
+  besideTool.push_back(helper);
 }

@@ -39,6 +39,10 @@ struct Launch {
   // Limits the tool's address space to this many KiB (0: no limit). A sanitizer build
   // cannot start under such a limit, so there the row is left out, saying so.
   long addressSpaceKiB = 0;
+  // The tool's soft limit of open descriptors; 0 leaves it as it is.
+  unsigned descriptorLimit = 0;
+  // The tool's working directory; empty leaves it as it is.
+  std::string workingDirectory = "";
 };
 
 struct ToolRun {
@@ -81,6 +85,14 @@ void writeFile(const std::string& path, std::string_view content, unsigned mode 
 void mountReadOnly(const std::string& path);
 // A fresh empty tmpfs at `path`: a mount point inside another filesystem.
 void mountTmpfs(const std::string& path);
+// Makes one entry given in listTree's notation, "dir/", "file" (holding "x") or
+// "link -> target", with its missing parents. Works at any depth.
+void plantEntry(std::string_view entry);
 // Every path under `root` (itself included), sorted, one per line, directories with a
 // trailing "/", symbolic links as "path -> target"; "absent" when `root` does not exist.
+// Works at any depth.
 std::string listTree(const std::string& root);
+// Runs `work` in a process of its own, beside the tool, as soon as an entry of `directory`
+// is removed (after ten seconds without that, it does not run). The tool's run is over, and
+// inspected, once that process has ended too.
+void whenRemovedFrom(const std::string& directory, std::function<void()> work);

@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <filesystem>
 #include <functional>
 
@@ -54,20 +56,26 @@ TEST(Sweepmend, CheckPassesTheDiskReportThrough) {
 std::function<void()> plant(
     std::vector<std::string> entries, std::function<void()> then = [] {}) {
   return [entries = std::move(entries), then = std::move(then)] {
-    for (const std::string& entry : entries) {
-      const size_t arrow = entry.find(" -> ");
-      const fs::path path = entry.substr(0, arrow);
-      fs::create_directories(path.parent_path());
-      if (arrow != std::string::npos) {
-        fs::create_symlink(entry.substr(arrow + 4), path);
-      } else if (entry.back() == '/') {
-        fs::create_directories(path);
-      } else {
-        writeFile(path, "x");
-      }
-    }
+    for (const std::string& entry : entries) plantEntry(entry);
     then();
   };
+}
+
+// The files prefix0 to prefix<count - 1>.
+std::vector<std::string> numbered(const std::string& prefix, int count) {
+  std::vector<std::string> entries;
+  for (int i = 0; i < count; ++i) entries.push_back(prefix + std::to_string(i));
+  return entries;
+}
+
+// Those files made after `first` and before `last`: whatever order a directory lists its
+// entries in, one of the two comes before the files.
+std::vector<std::string> between(const std::string& first, const std::string& prefix, int count,
+                                 const std::string& last) {
+  std::vector<std::string> entries = numbered(prefix, count);
+  entries.insert(entries.begin(), first);
+  entries.push_back(last);
+  return entries;
 }
 
 std::string everything() {
@@ -75,7 +83,7 @@ std::string everything() {
 }
 
 Case repair(std::string name, std::function<void()> prepare, std::string out, std::string after,
-            std::string err = "") {
+            std::string err = "", Launch launch = {}) {
   return {std::move(name),
           {{}, std::move(prepare), everything},
           "sweepmend",
@@ -84,7 +92,8 @@ Case repair(std::string name, std::function<void()> prepare, std::string out, st
           std::move(err),
           0,
           "",
-          std::move(after)};
+          std::move(after),
+          std::move(launch)};
 }
 
 const std::string kBareHost = "/opt/\n/root/\n/usr/local/\n/var/cache/\n";
@@ -127,6 +136,42 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
              "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n/usr/local/ovk/tmp/\n"
              "/usr/local/ovk/tmp/ro/\n/usr/local/ovk/tmp/ro/kept\n/var/cache/\n",
              "Read-only file system\n"),
+      repair("read-only mounts among 200 files: every file goes, the failure is told",
+             plant(between("/var/cache/apt/early/kept", "/var/cache/apt/f", 200,
+                           "/var/cache/apt/late/kept"),
+                   [] {
+                     mountReadOnly("/var/cache/apt/early");
+                     mountReadOnly("/var/cache/apt/late");
+                   }),
+             "null\n",
+             "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n/var/cache/apt/early/\n"
+             "/var/cache/apt/early/kept\n/var/cache/apt/late/\n/var/cache/apt/late/kept\n",
+             "Read-only file system\n"),
+      repair(
+          "mount points among 100 files: each emptied, every file goes",
+          plant(between("/var/cache/apt/early/", "/var/cache/apt/f", 100, "/var/cache/apt/late/"),
+                [] {
+                  for (const std::string point : {"/var/cache/apt/early", "/var/cache/apt/late"}) {
+                    mountTmpfs(point);
+                    writeFile(point + "/a.deb", "x");
+                  }
+                }),
+          "null\n",
+          "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n/var/cache/apt/early/\n"
+          "/var/cache/apt/late/\n",
+          "Device or resource busy\n"),
+      repair("entries that vanish meanwhile count as removed",
+             plant(numbered(kTmp + "sess/s", 20000),
+                   [] {
+                     // Another cleaner takes every tenth file.
+                     whenRemovedFrom(kTmp + "sess", [] {
+                       for (int i = 0; i < 20000; i += 10)
+                         ::unlink((kTmp + "sess/s" + std::to_string(i)).c_str());
+                     });
+                   }),
+             R"({"clean_paths":["/usr/local/ovk/tmp/sess/"]})"
+             "\n",
+             kBareTmp),
       repair("a mount point inside is emptied, then busy",
              plant({"/var/cache/apt/archives/"},
                    [] {
@@ -150,6 +195,16 @@ std::vector<std::string> with(std::vector<std::string> entries) {
   return entries;
 }
 
+// A link to the outside at the bottom of /var/cache/apt, 3,000 directories down: its path
+// is longer than PATH_MAX, and a walk with a descriptor per level runs out of them.
+const std::string kDeepLink = [] {
+  std::string path = "/var/cache/apt/";
+  for (int level = 0; level < 3000; ++level) path += "d/";
+  return path + "bottom -> /opt/outside";
+}();
+// The working directory cannot be opened, so "." cannot be used to come back to it.
+const std::string kClosedDirectory = "/root/closed";
+
 TEST(Sweepmend, RepairNeverFollowsALink) {
   runCases({
       repair("a listed location that is a link to a directory",
@@ -164,6 +219,29 @@ TEST(Sweepmend, RepairNeverFollowsALink) {
              R"("/usr/local/ovk/tmp/file","/usr/local/ovk/tmp/up/"]})"
              "\n",
              kOutsideLeft + "/root/\n/usr/local/\n/usr/local/ovk/\n" + kTmp + "\n/var/cache/\n"),
+      repair("a link at the bottom of a tree deeper than PATH_MAX, few descriptors",
+             plant(with({kDeepLink})),
+             R"({"clean_paths":["/var/cache/apt/"]})"
+             "\n",
+             kOutsideLeft + "/root/\n/usr/local/\n/var/cache/\n", "", {.descriptorLimit = 1024}),
+      repair("the same from a working directory that cannot be opened",
+             plant(with({kDeepLink, kClosedDirectory + "/"}),
+                   [] { fs::permissions(kClosedDirectory, fs::perms::owner_exec); }),
+             R"({"clean_paths":["/var/cache/apt/"]})"
+             "\n",
+             kOutsideLeft + "/root/\n/root/closed/\n/usr/local/\n/var/cache/\n", "",
+             {.withoutCapabilities = true,
+              .descriptorLimit = 1024,
+              .workingDirectory = kClosedDirectory}),
+      repair("a directory moved out of the match meanwhile is not followed out",
+             plant(numbered("/var/cache/apt/a/b/c/f", 20000),
+                   [] {
+                     whenRemovedFrom("/var/cache/apt/a/b/c",
+                                     [] { fs::rename("/var/cache/apt/a/b", "/var/cache/moved"); });
+                   }),
+             R"({"clean_paths":["/var/cache/apt/"]})"
+             "\n",
+             "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/moved/\n"),
       repair("links at depth inside a listed directory",
              plant(with({"/var/cache/apt/archives/dir -> /opt/outside",
                          "/var/cache/apt/archives/file -> /opt/outside/keep",
