@@ -19,17 +19,8 @@ trap '"$fleet" down "$work"; rm -rf "$work"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
-if ! HOSTMEND_OWNER_PID=$$ "$fleet" up "$work" --unreachable unreachable \
-    healthy db-stopped engine-failed 2>"$work/up.log"; then
-    why=$(tail -n1 "$work/up.log")
-    if [[ ${CI:-} == true ]]; then
-        cat "$work/up.log"
-        echo "FAIL: cannot boot the fleet: $why"
-        exit 1
-    fi
-    echo "SKIP: cannot boot the fleet: $why"
-    exit 77
-fi
+HOSTMEND_OWNER_PID=$$ "$fleet" up "$work" --unreachable unreachable \
+    healthy db-stopped engine-failed 2>"$work/up.log" || cannot_boot "the fleet" "$work/up.log"
 export ANSIBLE_CONFIG=$work/ansible.cfg
 cd "$work"
 

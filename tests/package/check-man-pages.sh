@@ -4,6 +4,8 @@
 # section names every fixed path that the tool reads, runs or removes.
 #   check-man-pages.sh DIR   (the build's man/, holding TOOL.8)
 set -euo pipefail
+# shellcheck source=../checks.sh
+source "$(dirname "$0")/../checks.sh"
 dir=$1
 sections=(NAME SYNOPSIS DESCRIPTION COMMANDS OUTPUT "EXIT STATUS" FILES EXAMPLES "SEE ALSO")
 
@@ -17,11 +19,8 @@ rows=(
 
 in_files() { grep -F -- "$1" <<<"$files" >/dev/null; }
 
-failures=0
 check() {  # WHAT CONDITION...
-    local what=$1
-    shift
-    if "$@"; then echo "ok   $what"; else echo "FAIL $what"; failures=$((failures + 1)); fi
+    if "${@:2}"; then pass "$1"; else fail "$1"; fi
 }
 
 for row in "${rows[@]}"; do
@@ -40,5 +39,4 @@ for row in "${rows[@]}"; do
         check "$tool(8): FILES names $path" in_files "$path"
     done
 done
-echo "$failures failed"
-((failures == 0))
+finish

@@ -3,6 +3,8 @@
 # lintian, which must find nothing worse than information (I:) tags.
 #   check-package.sh DEB VERSION
 set -euo pipefail
+# shellcheck source=../checks.sh
+source "$(dirname "$0")/../checks.sh"
 deb=$1
 version=$2
 
@@ -49,17 +51,6 @@ drwxr-xr-x /usr/share/man/man8/
 -rw-r--r-- /usr/share/man/man8/sweepmend.8.gz
 -rw-r--r-- /usr/share/man/man8/webmend.8.gz"
 
-failures=0
-same() {  # WHAT GOT WANT
-    if [[ $2 == "$3" ]]; then
-        echo "ok   $1"
-    else
-        echo "FAIL $1"
-        diff <(echo "$3") <(echo "$2") | sed 's/^/       /' || true
-        failures=$((failures + 1))
-    fi
-}
-
 for row in "${fields[@]}"; do
     IFS='|' read -r field want <<<"$row"
     got=$(dpkg-deb -f "$deb" "$field")
@@ -75,5 +66,4 @@ same "files and their modes, owned by root" \
 findings=$(lintian --pedantic "$deb" 2>&1 | grep -v '^running with root privileges' || true)
 same "lintian: information tags at most" "$(grep -v '^I: ' <<<"$findings" || true)" ""
 [[ -z $findings ]] || echo "$findings" | sed 's/^/       /'
-echo "$failures failed"
-((failures == 0))
+finish

@@ -3,11 +3,11 @@
 # runs commands and tools in it, and keeps the tally of the test's checks.
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=../checks.sh
+source "$here/../checks.sh"
 host=$here/host.sh
 host_name=""
 work=$(mktemp -d)
-passes=0
-failures=0
 rc=0  # exit status of the last run_tool
 
 # boot_host NAME DEB: boots the host and installs the package DEB in it with
@@ -22,17 +22,7 @@ boot_host() {
     trap '"$host" down "$host_name"; rm -rf "$work"' EXIT
     trap 'exit 130' INT
     trap 'exit 143' TERM HUP
-    if ! "$host" up "$host_name" "$@" 2>"$work/up.log"; then
-        local why
-        why=$(tail -n1 "$work/up.log")
-        if [[ ${CI:-} == true ]]; then
-            cat "$work/up.log"
-            echo "FAIL: cannot boot the test host: $why"
-            exit 1
-        fi
-        echo "SKIP: cannot boot the test host: $why"
-        exit 77
-    fi
+    "$host" up "$host_name" "$@" 2>"$work/up.log" || cannot_boot "the test host" "$work/up.log"
     cat "$work/up.log"
     in_host sh -c 'cat >/var/tmp/hostmend.deb && dpkg -i /var/tmp/hostmend.deb >/dev/null' <"$deb"
 }
@@ -97,29 +87,6 @@ set_state() {
     esac
 }
 
-pass() { passes=$((passes + 1)); echo "ok   $1"; }
-fail() { failures=$((failures + 1)); echo "FAIL $1"; }
-
-# same WHAT GOT WANT
-same() {
-    if [[ $2 == "$3" ]]; then
-        pass "$1"
-    else
-        fail "$1"
-        printf '       got:  %q\n       want: %q\n' "$2" "$3"
-    fi
-}
-
-# same_file WHAT FILE WANT_FILE: byte-for-byte comparison.
-same_file() {
-    if cmp -s "$2" "$3"; then
-        pass "$1"
-    else
-        fail "$1"
-        diff -u "$3" "$2" | sed 's/^/       /' | head -n 40 || true
-    fi
-}
-
 # check_report WHAT FILE UNIT EXIT MESSAGE: FILE must hold one compact service
 # report for UNIT whose systemctl run exited with EXIT: status "running" for
 # 0, "stopped" otherwise, and the message ending in the exit code suffix
@@ -142,10 +109,4 @@ check_report() {
         fail "$what: report"
         printf '       got:  %q\n       want: {"message":"...%s...%s\n' "$line" "$msg" "$end"
     fi
-}
-
-# Prints the closing tally; fails when any check failed.
-finish() {
-    echo "$passes passed, $failures failed"
-    ((failures == 0))
 }
