@@ -27,7 +27,6 @@ INTERPRET = [
     ("coremend", "check", 0, STOPPED, "", False, False, None, ("report", "stopped")),
     ("coremend", "repair", 0, STOPPED, "", False, True, None, ("report", "stopped")),
     ("dbmend", "check", 1, "", NO_DB, True, False, NO_DB.strip(), None),
-    ("dbmend", "repair", 1, "", NO_DB, True, False, NO_DB.strip(), None),
     ("dbmend", "check", 2, "", "", True, False, "dbmend --check exited with status 2", None),
     ("coremend", "check", 0, "Active: active\n", "", True, False,
      "coremend --check printed something other than its result: Active: active", None),
@@ -36,7 +35,6 @@ INTERPRET = [
      False, True, None, ("report", ["running"])),
     ("sweepmend", "check", 3, "[]\n", "hoststat: busy\nhoststat: giving up\n", True, False,
      "hoststat: busy; hoststat: giving up", ("report", [])),
-    ("sweepmend", "check", 0, "not json", "", False, False, None, ("report", None)),
     ("sweepmend", "repair", 0, "null\n", "", False, False, None, ("clean_paths", [])),
     ("sweepmend", "repair", 0, '{"clean_paths":["/root/veltrosin/"]}\n', "Read-only file system\n",
      False, True, None, ("clean_paths", ["/root/veltrosin/"])),
@@ -63,17 +61,6 @@ CELLS = [
     (SKIPPED, "error: not checked"),
 ]
 
-# what a playbook registered on one server -> that server's row of the summary
-ROWS = [
-    ({"engine": ran("running"), "database": FAILED, "disk": {"rc": 0, "report": []}},
-     {"engine": "running", "database": "error: Failed to detect mysql unit name", "disk": []}),
-    ({"engine": ran("stopped"), "database": ran("stopped"), "engine_repair": ran("running", True),
-      "database_repair": SKIPPED, "web": UNREACHABLE, "cleanup": {"rc": 0, "clean_paths": []}},
-     {"engine": "running", "database": "stopped", "repaired": ["engine"], "web": "unreachable",
-      "clean_paths": []}),
-]
-
-
 class Rules(unittest.TestCase):
     def test_interpret(self):
         for tool, word, rc, out, err, failed, changed, msg, data in INTERPRET:
@@ -96,24 +83,6 @@ class Rules(unittest.TestCase):
         for results, cell in CELLS:
             with self.subTest(results=results):
                 self.assertEqual(fleet.fleet_state(results), cell)
-
-    def test_rows(self):
-        for results, row in ROWS:
-            with self.subTest(results=results):
-                self.assertEqual(fleet.fleet_row(results), row)
-
-    def test_table(self):
-        summary = {
-            "web2": {"engine": "running", "database": "unreachable", "repaired": []},
-            "web1": {"engine": "running", "database": "running", "repaired": ["engine", "database"]},
-        }
-        self.assertEqual(fleet.fleet_table(summary), [
-            "host  engine   database     repaired",
-            "web1  running  running      engine, database",
-            "web2  running  unreachable  -",
-        ])
-        del summary["web1"]["repaired"], summary["web2"]["repaired"]
-        self.assertEqual(fleet.fleet_table(summary)[0], "host  engine   database")
 
 
 if __name__ == "__main__":
