@@ -12,13 +12,14 @@
 
 #include "cleanup_report.h"
 #include "fuzz_checks.h"
+#include "output.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzedDataProvider input(data, size);
   std::vector<std::string> removed;
   while (input.remaining_bytes() > 0) removed.push_back(input.ConsumeRandomLengthString());
 
-  const std::string text = cleanupReportText(removed);
+  const std::string text = toJsonText(cleanupReport(removed));
   require(text.find('\n') == std::string::npos);
   const nlohmann::json report = nlohmann::json::parse(text);  // raises if not strict JSON
   if (removed.empty()) {

@@ -31,5 +31,5 @@ void cleanDiskSpace() {
       }
     }
   }
-  writeStdout(cleanupReportText(std::move(removed)) + "\n");
+  writeJsonLine(cleanupReport(std::move(removed)));
 }

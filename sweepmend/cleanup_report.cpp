@@ -2,13 +2,9 @@
 
 #include <utility>
 
-#include <nlohmann/json.hpp>
-
-#include "output.h"
-
-std::string cleanupReportText(std::vector<std::string> removedPaths) {
+nlohmann::json cleanupReport(std::vector<std::string> removedPaths) {
   // Stays null, printed as "null", unless a path was removed.
   nlohmann::json report;
   for (std::string& path : removedPaths) report["clean_paths"].push_back(std::move(path));
-  return toJsonText(report);
+  return report;
 }
