@@ -29,14 +29,12 @@ boot_host() {
 
 in_host() { "$host" exec "$host_name" "$@"; }
 
-# run_tool CMD [ARG]...: runs CMD in the host, behind the command in the array
-# $launcher if one is set there (systemd-run, say); its output lands in
-# $work/out and $work/err, its exit status in $rc.
-launcher=()
+# run_tool CMD [ARG]...: runs CMD in the host; its output lands in $work/out
+# and $work/err, its exit status in $rc.
 run_tool() {
     local verdict
     rc=0
-    in_host "${launcher[@]}" "$@" >"$work/out" 2>"$work/err" || rc=$?
+    in_host "$@" >"$work/out" 2>"$work/err" || rc=$?
     # A JSON result must match its schema (validate.py knows which applies).
     if [[ -s $work/out ]]; then
         if verdict=$("$here/../schemas/validate.py" output "$1" "${2-}" "$work/out"); then

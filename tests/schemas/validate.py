@@ -1,16 +1,12 @@
 #!/usr/bin/python3
-"""Checks what the tools print against the JSON Schemas in schemas/.
+"""Checks the tools' JSON results against the schemas in schemas/.
 
-  validate.py output TOOL WORD FILE   FILE holds the standard output of `TOOL WORD`;
-                                      prints nothing where that has no schema
-  validate.py recorded DIR            every run that the end-to-end harness recorded
-                                      in DIR/*.jsonl, one JSON object a line with the
-                                      members "test", "tool", "word" and "out"
-  validate.py rows                    the table below: each schema accepts the right
-                                      shapes and rejects the wrong ones
+  validate.py output TOOL WORD FILE   FILE holds the standard output of `TOOL WORD`
+  validate.py recorded DIR            the runs the end-to-end harness recorded in DIR/*.jsonl
+  validate.py rows                    the table below of shapes each schema accepts or refuses
 
-Standard output that is not one of the tools' JSON results (--help, and the disk report
-that sweepmend --check passes through) has no schema and is not checked.
+Output that is no JSON result (--help, the disk report sweepmend --check passes through)
+has no schema and is not checked.
 """
 
 import json
