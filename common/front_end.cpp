@@ -6,6 +6,7 @@
 #include <exception>
 #include <string>
 
+#include "journal.h"
 #include "memory_reserve.h"
 #include "output.h"
 
@@ -49,16 +50,27 @@ int dispatch(const FrontEnd& tool, int argc, char** argv) {
 
 }  // namespace
 
+void writeFailureLine(std::string_view line) {
+  try {
+    sendJournalEntry(JournalKind::ToolFailed, kPriorityError, line,
+                     {{"HOSTMEND_ERROR", std::string(line)}});
+  } catch (...) {
+    // Memory has run out: the entry is dropped, the line still goes out.
+  }
+  writeDiagnosticLine(line);
+}
+
 int runFrontEnd(const FrontEnd& tool, int argc, char** argv) {
   holdClosedStandardDescriptors();
+  startJournal(tool.name);
   // Running out of memory must end in the line "std::bad_alloc" like any other failure.
   holdMemoryReserve();
   try {
     return dispatch(tool, argc, argv);
   } catch (const std::exception& error) {
-    writeDiagnosticLine(error.what());
+    writeFailureLine(error.what());
   } catch (...) {
-    writeDiagnosticLine("unexpected error");
+    writeFailureLine("unexpected error");
   }
   return 1;
 }

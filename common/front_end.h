@@ -13,6 +13,8 @@ struct CommandWord {
 };
 
 struct FrontEnd {
+  // The tool's name, as its journal entries give it.
+  const char* name;
   // The usage line, ending in a newline.
   std::string_view usage;
   // Tried in order; the first exact match runs.
@@ -26,3 +28,7 @@ struct FrontEnd {
 // operation does not handle ends the run in order: its text as one line on standard
 // error, status 1.
 int runFrontEnd(const FrontEnd& tool, int argc, char** argv);
+
+// The one line a tool ends with when it cannot do its job, on standard error and, before
+// that, in the journal.
+void writeFailureLine(std::string_view line);

@@ -2,11 +2,40 @@
 
 #include <utility>
 
+#include "journal.h"
 #include "output.h"
+#include "unit_name.h"
 
 namespace {
 
 const char kSystemctl[] = "/bin/systemctl";
+const char kRefusal[] = "Not restarted: systemctl would not read this name as a unit name";
+
+// The last line of `text` that is not empty: where systemctl says why it failed.
+std::string lastNonEmptyLine(std::string_view text) {
+  while (text.ends_with('\n')) text.remove_suffix(1);
+  const size_t newline = text.rfind('\n');
+  return std::string(newline == std::string_view::npos ? text : text.substr(newline + 1));
+}
+
+// A check's outcome is data (debug); a restart that failed is a warning.
+int servicePriority(const std::string& action, int exitCode) {
+  if (action == "status") return kPriorityDebug;
+  return exitCode == 0 ? kPriorityInfo : kPriorityWarning;
+}
+
+void recordServiceAction(const std::string& action, const std::string& unit, int exitCode,
+                         const std::string& status, std::string error) {
+  std::vector<JournalField> fields = {{"HOSTMEND_ACTION", action},
+                                      {"HOSTMEND_UNIT", unit},
+                                      {"OBJECT_SYSTEMD_UNIT", systemctlUnitName(unit)},
+                                      {"HOSTMEND_EXIT_CODE", std::to_string(exitCode)},
+                                      {"HOSTMEND_STATUS", status}};
+  if (!error.empty()) fields.push_back({"HOSTMEND_ERROR", std::move(error)});
+  sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode),
+                   action + " " + unit + ": exit code " + std::to_string(exitCode) + ", " + status,
+                   std::move(fields));
+}
 
 }  // namespace
 
@@ -47,11 +76,20 @@ nlohmann::json makeServiceReport(const std::string& action, const std::string& u
 
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit) {
   if (!systemctlReadsAsUnitName(unit)) {
-    return {{"name", unit},
-            {"status", "stopped"},
-            {"message", "Not restarted: systemctl would not read this name as a unit name"}};
+    sendJournalEntry(
+        JournalKind::NameRefused, kPriorityWarning,
+        "refused " + unit + ": systemctl would not read this name as a unit name",
+        {{"HOSTMEND_ACTION", action}, {"HOSTMEND_UNIT", unit}, {"HOSTMEND_ERROR", kRefusal}});
+    return {{"name", unit}, {"status", "stopped"}, {"message", kRefusal}};
   }
-  return makeServiceReport(action, unit, runCommand(kSystemctl, {action, unit}, CaptureMode::Both));
+  ChildRun run = runCommand(kSystemctl, {action, unit}, CaptureMode::Both);
+  const int exitCode = run.exitCode;
+  // Only a failed change says why; a status text is already in the journal.
+  std::string error =
+      action != "status" && exitCode != 0 ? lastNonEmptyLine(run.stderrText) : std::string();
+  nlohmann::json report = makeServiceReport(action, unit, std::move(run));
+  recordServiceAction(action, unit, exitCode, serviceStatus(action, exitCode), std::move(error));
+  return report;
 }
 
 void printServiceReport(const std::string& action, const std::string& unit) {

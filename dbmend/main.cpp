@@ -3,6 +3,7 @@
 #include "database_actions.h"
 #include "database_unit.h"
 #include "front_end.h"
+#include "journal.h"
 #include "output.h"
 
 namespace {
@@ -12,6 +13,8 @@ namespace {
 int detectInto(std::string& unit) {
   unit = detectDatabaseUnit();
   if (!unit.empty()) return 0;
+  sendJournalEntry(JournalKind::NoDatabase, kPriorityWarning,
+                   "no database unit: no mariadb, mysql or mysqld service installed");
   writeDiagnosticLine("Failed to detect mysql unit name");
   return 1;
 }
@@ -20,7 +23,8 @@ int detectInto(std::string& unit) {
 
 int main(int argc, char** argv) {
   std::string unit;
-  return runFrontEnd({.usage = "Usage: dbmend [--check|--repair]\n",
+  return runFrontEnd({.name = "dbmend",
+                      .usage = "Usage: dbmend [--check|--repair]\n",
                       .commands = {{"--check", [&unit] { return checkDatabase(unit), 0; }},
                                    {"--repair", [&unit] { return repairDatabase(unit), 0; }}},
                       .beforeMatching = [&unit] { return detectInto(unit); }},

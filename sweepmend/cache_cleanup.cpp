@@ -1,12 +1,15 @@
 #include "cache_cleanup.h"
 
 #include <array>
+#include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
 #include "cleanup_report.h"
+#include "journal.h"
 #include "match_removal.h"
 #include "output.h"
 #include "pattern_expansion.h"
@@ -18,18 +21,85 @@ namespace {
 const std::array kCleanupPatterns = {"/root/veltrosin/", "/var/cache/veltrosin_installer/",
                                      "/usr/local/ovk/tmp/*", "/var/cache/apt/", "/var/cache/yum/"};
 
+// At most this many matches left are recorded one by one, so that a run writes a bounded
+// number of entries (journald's rate limit, its socket's queue) whatever the temporary
+// directory holds; one more entry says how many were not.
+constexpr int kMatchesLeftRecorded = 100;
+
+// The location a pattern cleans: the directory itself, or the one whose entries it matches.
+std::string locationOf(std::string_view pattern) {
+  if (pattern.ends_with("/*")) pattern.remove_suffix(2);
+  if (pattern.ends_with('/')) pattern.remove_suffix(1);
+  return std::string(pattern);
+}
+
+struct Tally {
+  std::uint64_t entriesRemoved = 0;
+  std::uint64_t bytesFreed = 0;
+};
+
+std::string removedAndFreed(const Tally& tally) {
+  return std::to_string(tally.entriesRemoved) + " entries removed, " +
+         std::to_string(tally.bytesFreed) + " bytes freed";
+}
+
+std::vector<JournalField> tallyFields(const Tally& tally) {
+  return {{"HOSTMEND_ACTION", "remove"},
+          {"HOSTMEND_ENTRIES_REMOVED", std::to_string(tally.entriesRemoved)},
+          {"HOSTMEND_BYTES_FREED", std::to_string(tally.bytesFreed)}};
+}
+
+void recordMatchLeft(const std::string& match, const std::string& reason, int& matchesLeft) {
+  if (++matchesLeft > kMatchesLeftRecorded) return;
+  sendJournalEntry(
+      JournalKind::MatchLeft, kPriorityWarning, "left " + match + ": " + reason,
+      {{"HOSTMEND_ACTION", "remove"}, {"HOSTMEND_PATH", match}, {"HOSTMEND_ERROR", reason}});
+}
+
+void recordLocation(const std::string& location, const Tally& tally) {
+  std::vector<JournalField> fields = tallyFields(tally);
+  fields.insert(fields.begin() + 1, {"HOSTMEND_PATH", location});
+  sendJournalEntry(JournalKind::LocationCleaned, kPriorityInfo,
+                   "cleaned " + location + ": " + removedAndFreed(tally), std::move(fields));
+}
+
+void recordFinished(const Tally& total, int matchesLeft) {
+  if (matchesLeft > kMatchesLeftRecorded) {
+    const int unrecorded = matchesLeft - kMatchesLeftRecorded;
+    sendJournalEntry(JournalKind::MatchLeft, kPriorityWarning,
+                     std::to_string(unrecorded) + " more matches left, not recorded one by one",
+                     {{"HOSTMEND_ACTION", "remove"}});
+  }
+  sendJournalEntry(JournalKind::CleanupFinished, kPriorityInfo,
+                   "cleanup finished: " + removedAndFreed(total) + ", " +
+                       std::to_string(matchesLeft) + " matches left",
+                   tallyFields(total));
+}
+
 }  // namespace
 
 void cleanDiskSpace() {
   std::vector<std::string> removed;
+  Tally total;
+  int matchesLeft = 0;
   for (const char* pattern : kCleanupPatterns) {
+    Tally location;
     for (std::string& match : expandPattern(pattern)) {
-      if (const std::error_code error = removeMatch(match)) {
-        writeDiagnosticLine(error.message());
+      const RemovalOutcome outcome = removeMatch(match);
+      location.entriesRemoved += outcome.entriesRemoved;
+      if (outcome.error) {
+        const std::string reason = outcome.error.message();
+        recordMatchLeft(match, reason, matchesLeft);
+        writeDiagnosticLine(reason);
       } else {
         removed.push_back(std::move(match));
       }
     }
+    recordLocation(locationOf(pattern), location);
+    total.entriesRemoved += location.entriesRemoved;
+    total.bytesFreed += location.bytesFreed;
   }
+  // Every entry is sent before the result, so that nothing follows a written result.
+  recordFinished(total, matchesLeft);
   writeJsonLine(cleanupReport(std::move(removed)));
 }

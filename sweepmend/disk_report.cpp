@@ -3,15 +3,23 @@
 #include <exception>
 #include <filesystem>
 
-#include "output.h"
+#include <string>
+
+#include "front_end.h"
+#include "journal.h"
 #include "run_command.h"
 
 int checkDiskSpace() {
   try {
     const auto tool = std::filesystem::path("/opt/ovk") / "admin" / "sbin" / "hoststat";
-    return runCommand(tool.string(), {"df-useful", "--json"}, CaptureMode::PassThrough).exitCode;
+    const int exitCode =
+        runCommand(tool.string(), {"df-useful", "--json"}, CaptureMode::PassThrough).exitCode;
+    sendJournalEntry(JournalKind::DiskReport, kPriorityDebug,
+                     "disk report: hoststat exit code " + std::to_string(exitCode),
+                     {{"HOSTMEND_EXIT_CODE", std::to_string(exitCode)}});
+    return exitCode;
   } catch (const std::exception& error) {
-    writeDiagnosticLine(error.what());
+    writeFailureLine(error.what());
     return 1;
   }
 }

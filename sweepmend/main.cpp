@@ -4,7 +4,8 @@
 
 int main(int argc, char** argv) {
   return runFrontEnd(
-      {.usage = "Usage: sweepmend [--check|--repair]\n",
+      {.name = "sweepmend",
+       .usage = "Usage: sweepmend [--check|--repair]\n",
        .commands = {{"--check", checkDiskSpace}, {"--repair", [] { return cleanDiskSpace(), 0; }}}},
       argc, argv);
 }

@@ -76,7 +76,7 @@ class MatchRemoval {
  public:
   explicit MatchRemoval(Descriptor parent) : top_(std::move(parent)) {}
 
-  std::error_code remove(std::string name) {
+  RemovalOutcome remove(std::string name) {
     path_.emplace_back().entries.push_back(std::move(name));
     for (;;) {
       Directory& here = path_.back();
@@ -89,11 +89,23 @@ class MatchRemoval {
       }
     }
     // Whatever failed inside, a match counts as removed when it is gone afterwards.
-    return matchGone_ ? std::error_code() : std::error_code(firstFailure_, std::system_category());
+    outcome_.error =
+        matchGone_ ? std::error_code() : std::error_code(firstFailure_, std::system_category());
+    return outcome_;
   }
 
  private:
   [[nodiscard]] int here() const { return path_.size() == 1 ? top_.get() : current_.get(); }
+
+  // Removes `name` from the directory open as `fd` (`flags` as unlinkat takes them); true
+  // when it is gone, whoever removed it. Only what this removal took away is counted.
+  bool unlinked(int fd, const char* name, int flags) {
+    if (::unlinkat(fd, name, flags) == 0) {
+      ++outcome_.entriesRemoved;
+      return true;
+    }
+    return vanished(errno);
+  }
 
   void note(int error) {
     if (firstFailure_ == 0) firstFailure_ = error;
@@ -115,14 +127,12 @@ class MatchRemoval {
       if (vanished(reason)) return removed();
       // Not a directory (any longer): a symbolic link (O_NOFOLLOW), a file, a device, ...
       if (reason == ENOTDIR || reason == ELOOP) {
-        if (::unlinkat(here(), name.c_str(), 0) == 0 || vanished(errno)) return removed();
+        if (unlinked(here(), name.c_str(), 0)) return removed();
         return failed(errno);
       }
       // A directory that cannot be opened (no descriptor left, no permission) still goes
       // if it is empty; if not, the reason it could not be opened is what failed.
-      if (::unlinkat(here(), name.c_str(), AT_REMOVEDIR) == 0 || vanished(errno)) {
-        return removed();
-      }
+      if (unlinked(here(), name.c_str(), AT_REMOVEDIR)) return removed();
       return failed(reason);
     }
     struct stat status {};
@@ -161,7 +171,7 @@ class MatchRemoval {
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
       // A type the listing does not tell is found out by trying.
       if (entry->d_type != DT_DIR) {
-        if (::unlinkat(fd, name, 0) == 0 || vanished(errno)) continue;
+        if (unlinked(fd, name, 0)) continue;
         if (errno != EISDIR) {
           note(errno);
           continue;
@@ -180,7 +190,7 @@ class MatchRemoval {
     } else if (!climb()) {
       return;
     }
-    if (::unlinkat(here(), name.c_str(), AT_REMOVEDIR) == 0 || vanished(errno)) return removed();
+    if (unlinked(here(), name.c_str(), AT_REMOVEDIR)) return removed();
     failed(errno);
   }
 
@@ -224,11 +234,12 @@ class MatchRemoval {
   std::vector<Directory> path_;
   int firstFailure_ = 0;
   bool matchGone_ = false;
+  RemovalOutcome outcome_;
 };
 
 }  // namespace
 
-std::error_code removeMatch(const std::string& match) {
+RemovalOutcome removeMatch(const std::string& match) {
   // The expansion marks a link to a directory with "/" just as it marks a directory, and a
   // path ending in "/" makes the kernel resolve a final link: the mark is dropped, and the
   // last name is taken as it is, a link unlinked and never followed. Dropping it
@@ -243,7 +254,7 @@ std::error_code removeMatch(const std::string& match) {
   Descriptor parent(::open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!parent.valid()) {
     if (vanished(errno) || errno == ENOTDIR) return {};
-    return {errno, std::system_category()};
+    return {.error = {errno, std::system_category()}};
   }
   return MatchRemoval(std::move(parent)).remove(name.substr(slash + 1));
 }

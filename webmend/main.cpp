@@ -3,7 +3,8 @@
 
 int main(int argc, char** argv) {
   return runFrontEnd(
-      {.usage = "Usage: webmend [--restart-web-hosting]\n",
+      {.name = "webmend",
+       .usage = "Usage: webmend [--restart-web-hosting]\n",
        .commands = {{"--restart-web-hosting", [] { return restartWebHosting("try-restart"), 0; }}}},
       argc, argv);
 }

@@ -1,0 +1,28 @@
+// The datagram of one entry in the journal's native protocol.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// The most a field's value carries; what is longer is cut.
+inline constexpr std::size_t kJournalValueCap = 2048;
+
+struct JournalField {
+  std::string_view name;
+  std::string value;
+};
+
+// `value` cut to at most kJournalValueCap bytes. Where the cut would split a well-formed
+// UTF-8 character, the whole character goes, so that a text stays text.
+std::string_view capJournalValue(std::string_view value);
+
+// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past
+// U+10FFFF).
+bool isUtf8(std::string_view text);
+
+// The fields as one datagram: "NAME=value\n" for a value that is one line of text, and the
+// binary-safe form "NAME\n", the length as 64-bit little-endian, the bytes, "\n" for a value
+// holding a newline, a NUL byte or bytes that are not UTF-8. Each value is capped first.
+std::string encodeJournalEntry(const std::vector<JournalField>& fields);

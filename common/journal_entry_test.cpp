@@ -1,0 +1,88 @@
+#include "journal_entry.h"
+
+#include <gtest/gtest.h>
+
+#include "unit_name.h"
+
+namespace {
+
+using namespace std::string_literals;
+
+// The 64-bit little-endian length of the binary-safe form.
+std::string length64(unsigned long long n) {
+  std::string bytes;
+  for (int i = 0; i < 8; ++i) bytes += static_cast<char>((n >> (8 * i)) & 0xff);
+  return bytes;
+}
+
+struct EncodingCase {
+  const char* name;
+  std::vector<JournalField> fields;
+  std::string datagram;
+};
+
+TEST(JournalEntry, EncodesEachFieldInTheNativeProtocol) {
+  const std::string euro = "\xe2\x82\xac";  // three bytes
+  const std::string nearCap(kJournalValueCap - 2, 'a');
+  const std::vector<EncodingCase> cases = {
+      {"one line of text, in order",
+       {{"MESSAGE", "try-restart nginx: exit code 0, running"}, {"PRIORITY", "6"}},
+       "MESSAGE=try-restart nginx: exit code 0, running\nPRIORITY=6\n"},
+      {"empty value", {{"HOSTMEND_ERROR", ""}}, "HOSTMEND_ERROR=\n"},
+      {"UTF-8 stays plain", {{"HOSTMEND_PATH", "/tmp/caf\xc3\xa9" + euro}},
+       "HOSTMEND_PATH=/tmp/caf\xc3\xa9" + euro + "\n"},
+      {"a newline: binary-safe form", {{"HOSTMEND_UNIT", "a\nb"}, {"PRIORITY", "4"}},
+       "HOSTMEND_UNIT\n" + length64(3) + "a\nb\nPRIORITY=4\n"},
+      {"bytes that are not UTF-8: binary-safe, as they are", {{"HOSTMEND_PATH", "caf\xe9"}},
+       "HOSTMEND_PATH\n" + length64(4) + "caf\xe9\n"},
+      {"a NUL byte", {{"MESSAGE", "a\0b"s}}, "MESSAGE\n" + length64(3) + "a\0b\n"s},
+      {"overlong form and surrogate are not UTF-8", {{"A", "\xc0\xaf"}, {"B", "\xed\xa0\x80"}},
+       "A\n" + length64(2) + "\xc0\xaf\nB\n" + length64(3) + "\xed\xa0\x80\n"},
+      {"a truncated character is not UTF-8", {{"A", "x\xe2\x82"}},
+       "A\n" + length64(3) + "x\xe2\x82\n"},
+      {"at the cap, kept whole", {{"MESSAGE", std::string(kJournalValueCap, 'a')}},
+       "MESSAGE=" + std::string(kJournalValueCap, 'a') + "\n"},
+      {"over the cap, cut", {{"MESSAGE", std::string(kJournalValueCap + 500, 'a')}},
+       "MESSAGE=" + std::string(kJournalValueCap, 'a') + "\n"},
+      {"a character the cap would split goes whole", {{"MESSAGE", nearCap + euro + "b"}},
+       "MESSAGE=" + nearCap + "\n"},
+      {"a character that ends at the cap stays", {{"MESSAGE", nearCap.substr(1) + euro + "b"}},
+       "MESSAGE=" + nearCap.substr(1) + euro + "\n"},
+      {"not UTF-8 at the cap: cut at the byte",
+       {{"MESSAGE", nearCap + "\xe2\x82" + "bc"}},
+       "MESSAGE\n" + length64(kJournalValueCap) + nearCap + "\xe2\x82\n"},
+      {"a newline and over the cap: the length is the cut one",
+       {{"MESSAGE", "\n" + std::string(kJournalValueCap, 'a')}},
+       "MESSAGE\n" + length64(kJournalValueCap) + "\n" + std::string(kJournalValueCap - 1, 'a') +
+           "\n"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(encodeJournalEntry(c.fields), c.datagram);
+  }
+}
+
+TEST(JournalEntry, CompletesUnitNamesAsSystemctlDoes) {
+  const std::vector<std::pair<std::string, std::string>> cases = {
+      {"php8.2-fpm", "php8.2-fpm.service"},
+      {"nginx", "nginx.service"},
+      {"tarnwick.service", "tarnwick.service"},
+      {"getty@tty1.service", "getty@tty1.service"},
+      {"dev-sda.device", "dev-sda.device"},
+      {"foo.bar", "foo.bar.service"},
+      {"a b", "a\\x20b.service"},
+      {"a/b", "a-b.service"},
+      {"caf\xc3\xa9", "caf\\xc3\\xa9.service"},
+      {"x!]", "x!].service"},
+      {"@x.service", "@x.service.service"},
+      {".service", ".service.service"},
+      {std::string(255, 'a') + ".service", std::string(255, 'a') + ".service.service"},
+      {"", ""},
+  };
+  for (const auto& [unit, completed] : cases) {
+    SCOPED_TRACE(unit);
+    EXPECT_EQ(systemctlUnitName(unit), completed);
+  }
+}
+
+}  // namespace
