@@ -19,6 +19,16 @@ Case coremend(const std::string& name, const std::string& systemctl,
   return {name, host, "coremend", arguments, out, err, status, calls, "", launch};
 }
 
+std::string entry(const std::string& action, int exitCode, const std::string& status, int priority,
+                  const std::string& error = "") {
+  return serviceActionEntry(action, "tarnwick.service", "tarnwick.service", exitCode, status,
+                            priority, error);
+}
+
+std::string failed(const std::string& line) {
+  return journalEntry("tool-failed", 3, {{"MESSAGE", line}, {"HOSTMEND_ERROR", line}});
+}
+
 std::string report(const std::string& message, const std::string& status) {
   return R"({"message":")" + message + R"(","name":"tarnwick.service","status":")" + status +
          "\"}\n";
@@ -26,15 +36,27 @@ std::string report(const std::string& message, const std::string& status) {
 
 TEST(Coremend, ReportsTheEngineUnit) {
   runCases({
-      coremend("check, running", answer("* tarnwick.service\n   Active: active\n"), {"--check"},
-               report(R"(* tarnwick.service\n   Active: active\n)", "running")),
-      coremend("check, stopped", answer("inactive\n", "", 3), {"--check"},
-               report(R"(inactive\n\nFinished with exit code 3)", "stopped")),
-      coremend("repair", answer(""), {"--repair"}, report("", "running")),
-      coremend(
-          "repair that fails, extra arguments ignored",
-          answer("", "Job for tarnwick.service failed.\n", 1), {"--repair", "--check", "x"},
-          report(R"(\nJob for tarnwick.service failed.\n\nFinished with exit code 1)", "stopped")),
+      withJournal(
+          coremend("check, running", answer("* tarnwick.service\n   Active: active\n"), {"--check"},
+                   report(R"(* tarnwick.service\n   Active: active\n)", "running")),
+          entry("status", 0, "running", 7)),
+      withJournal(coremend("check, stopped", answer("inactive\n", "", 3), {"--check"},
+                           report(R"(inactive\n\nFinished with exit code 3)", "stopped")),
+                  entry("status", 3, "stopped", 7)),
+      withJournal(coremend("repair", answer(""), {"--repair"}, report("", "running")),
+                  entry("restart", 0, "running", 6)),
+      withJournal(coremend("repair without a journal", answer(""), {"--repair"},
+                           report("", "running"), "", 0, {.withoutJournal = true}),
+                  ""),
+      // The last line of what systemctl said, not the whole of it.
+      withJournal(
+          coremend("repair that fails, extra arguments ignored",
+                   answer("", "Job for tarnwick.service failed.\nSee 'journalctl -xe'.\n\n", 1),
+                   {"--repair", "--check", "x"},
+                   report(R"(\nJob for tarnwick.service failed.\nSee 'journalctl -xe'.\n\n\n)"
+                          R"(Finished with exit code 1)",
+                          "stopped")),
+          entry("restart", 1, "stopped", 4, "See 'journalctl -xe'.")),
       coremend("systemctl killed", "kill -KILL $$", {"--check"},
                report(R"(\nFinished with exit code 9)", "stopped")),
       coremend("output that is not UTF-8", answer("caf\xe9 \x1b\n", "\xc3"), {"--check"},
@@ -55,8 +77,11 @@ TEST(Coremend, EndsInOrderWhenItCannotDoItsJob) {
                "fork failed: Resource temporarily unavailable\n", 1, {.atProcessLimit = true});
   noProcess.calls = "";
   runCases({
-      coremend("no systemctl", "", {"--check"}, "", "execve failed: No such file or directory\n",
-               1),
+      withJournal(coremend("no systemctl", "", {"--check"}, "",
+                           "execve failed: No such file or directory\n", 1),
+                  failed("execve failed: No such file or directory")),
+      coremend("no systemctl, no journal", "", {"--check"}, "",
+               "execve failed: No such file or directory\n", 1, {.withoutJournal = true}),
       notExecutable,
       noProcess,
       coremend("memory runs out on a systemctl that never stops writing", "yes", {"--check"}, "",
@@ -65,8 +90,11 @@ TEST(Coremend, EndsInOrderWhenItCannotDoItsJob) {
                "head -c 1048576 /dev/zero | tr '\\0' a", {"--check"},
                report(std::string(1 << 20, 'a'), "running"), "", 0,
                {.stdoutTo = Output::NonBlockingPipe}),
-      coremend("report into a full disk", answer(""), {"--check"}, "",
-               "write error: No space left on device\n", 1, {.stdoutTo = Output::Full}),
+      // The action's entry is sent before the report is written, and the failure after it.
+      withJournal(
+          coremend("report into a full disk", answer(""), {"--check"}, "",
+                   "write error: No space left on device\n", 1, {.stdoutTo = Output::Full}),
+          entry("status", 0, "running", 7) + failed("write error: No space left on device")),
       coremend("report into a closed standard output", answer(""), {"--repair"}, "",
                "write error: Bad file descriptor\n", 1, {.stdoutTo = Output::Closed}),
       // Like any Unix filter: SIGPIPE ends it, no message of ours.

@@ -9,7 +9,10 @@
 #include <sys/mount.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,7 +27,9 @@
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <memory>
+#include <set>
 #include <sstream>
 #include <stdexcept>
 #include <system_error>
@@ -39,9 +44,16 @@ namespace {
 // The processes that whenRemovedFrom started for this run.
 std::vector<pid_t> besideTool;
 
-// The locations the tools read or change. Each is an empty private directory for the run.
-const std::array kMaskedDirectories = {
-    "/opt", "/root", "/usr/local", "/var/cache", "/lib/systemd/system", "/etc/init.d"};
+// The locations the tools read or change. Each is an empty private directory for the run;
+// the journal's, so that no run ever reaches this machine's journal.
+const std::array kMaskedDirectories = {"/opt",
+                                       "/root",
+                                       "/usr/local",
+                                       "/var/cache",
+                                       "/lib/systemd/system",
+                                       "/etc/init.d",
+                                       "/run/systemd/journal"};
+const char kJournalSocket[] = "/run/systemd/journal/socket";
 
 [[noreturn]] void fail(const std::string& what) {
   throw std::system_error(errno, std::generic_category(), what);
@@ -88,10 +100,15 @@ void enterPrivateNamespace() {
   const uid_t uid = ::geteuid();
   const gid_t gid = ::getegid();
   if (uid == 0) {
-    if (::unshare(CLONE_NEWNS) != 0) fail("unshare");
+    // A network namespace of its own, so that the journal socket's queue can be as long as
+    // journald's hosts make it (512 datagrams, not the kernel's 10) without touching the
+    // machine's setting.
+    if (::unshare(CLONE_NEWNS | CLONE_NEWNET) != 0) fail("unshare");
+    writeProcFile("/proc/sys/net/unix/max_dgram_qlen", "512");
     return;
   }
-  // Without root, a user namespace grants what the mounts need.
+  // Without root, a user namespace grants what the mounts need; the kernel keeps the queue
+  // length from it, and the reader alone keeps up with the tool.
   if (::unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) fail("unshare");
   writeProcFile("/proc/self/setgroups", "deny");
   writeProcFile("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
@@ -185,6 +202,172 @@ void dropCapabilities() {
   ::_exit(127);
 }
 
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The journal's datagram socket, bound at its path inside the namespace.
+int bindJournalSocket() {
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+  if (fd < 0) fail("socket");
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, kJournalSocket, sizeof kJournalSocket);
+  if (::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    fail("bind journal socket");
+  }
+  return fd;
+}
+
+// Takes every datagram that is waiting.
+void receiveDatagrams(int fd, std::vector<std::string>& datagrams) {
+  std::string buffer(1 << 18, '\0');
+  for (;;) {
+    const ssize_t n = ::recv(fd, buffer.data(), buffer.size(), MSG_DONTWAIT);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    datagrams.emplace_back(buffer.data(), static_cast<size_t>(n));
+  }
+}
+
+// Waits for the tool, reading the journal socket (when there is one) all the while, so
+// that its queue never fills.
+int waitReading(pid_t tool, int journal, std::vector<std::string>& datagrams) {
+  // glibc 2.36's <sys/pidfd.h> lacks extern "C" for C++, so the call is made directly.
+  const int exited = static_cast<int>(::syscall(SYS_pidfd_open, tool, 0));
+  if (exited < 0) fail("pidfd_open");
+  std::array<pollfd, 2> polls{{{exited, POLLIN, 0}, {journal, POLLIN, 0}}};
+  for (;;) {
+    if (::poll(polls.data(), journal < 0 ? 1 : 2, -1) < 0) {
+      if (errno == EINTR) continue;
+      fail("poll");
+    }
+    if (polls[1].revents != 0) receiveDatagrams(journal, datagrams);
+    if (polls[0].revents != 0) break;
+  }
+  ::close(exited);
+  int status = 0;
+  while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {
+  }
+  return status;
+}
+
+// What the test expects of every entry's own fields, by name.
+const std::array<std::pair<std::string_view, std::string_view>, 9> kKinds = {{
+    {"d9810defc7814e2e84b06cc98ee34bd3", "service-action"},
+    {"0bb8bdc105d643acb58e76f7c7f5d9bc", "name-refused"},
+    {"049f1a72ba0e44a393fa0b051a37130b", "registry-failed"},
+    {"22544003bde640d19eb9edfe329cd6bd", "no-database"},
+    {"a29cafd310034d55a8381d353dcfaf07", "disk-report"},
+    {"5136bc5896384ab4bbbf1812b7a05c8c", "location-cleaned"},
+    {"df3165fa96e24d94962491701d655aac", "match-left"},
+    {"c104600dd4a543419d586800791c9653", "cleanup-finished"},
+    {"4f9f243367944d938175e37e117913a2", "tool-failed"},
+}};
+
+struct Field {
+  std::string name;
+  std::string value;
+  bool binary = false;
+};
+
+// The fields of one datagram in the native protocol; throws on a malformed one.
+std::vector<Field> decodeEntry(const std::string& datagram) {
+  std::vector<Field> fields;
+  size_t at = 0;
+  while (at < datagram.size()) {
+    const size_t end = datagram.find_first_of("=\n", at);
+    if (end == std::string::npos) throw std::runtime_error("a field without its end");
+    Field field{datagram.substr(at, end - at), "", datagram[end] == '\n'};
+    if (!field.binary) {
+      const size_t newline = datagram.find('\n', end);
+      if (newline == std::string::npos) throw std::runtime_error("a value without its newline");
+      field.value = datagram.substr(end + 1, newline - end - 1);
+      at = newline + 1;
+    } else {
+      if (datagram.size() < end + 9) throw std::runtime_error("a length cut short");
+      uint64_t length = 0;
+      for (int i = 7; i >= 0; --i) {
+        length = length << 8 | static_cast<unsigned char>(datagram[end + 1 + i]);
+      }
+      if (datagram.size() < end + 9 + length + 1 || datagram[end + 9 + length] != '\n') {
+        throw std::runtime_error("a binary value of the wrong length");
+      }
+      field.value = datagram.substr(end + 9, length);
+      at = end + 9 + length + 1;
+    }
+    fields.push_back(std::move(field));
+  }
+  return fields;
+}
+
+std::string ownComm() {
+  std::string comm = readFile("/proc/self/comm");
+  if (!comm.empty() && comm.back() == '\n') comm.pop_back();
+  return comm;
+}
+
+bool isRunId(const std::string& id) {
+  return id.size() == 32 && id.find_first_not_of("0123456789abcdef") == std::string::npos &&
+         id[12] == '4';
+}
+
+// The entries as journalEntry writes them; what is wrong with their common fields goes to
+// `faults`. The tool's parent is this process.
+std::string describeEntries(const std::vector<std::string>& datagrams, const std::string& tool,
+                            std::string& faults) {
+  const std::map<std::string, std::string> common = {
+      {"SYSLOG_IDENTIFIER", tool},
+      {"HOSTMEND_TOOL", tool},
+      {"HOSTMEND_VERSION", HOSTMEND_VERSION},
+      {"HOSTMEND_CALLER_PID", std::to_string(::getpid())},
+      {"HOSTMEND_CALLER_COMM", ownComm()}};
+  std::string runId;
+  std::string text;
+  for (const std::string& datagram : datagrams) {
+    std::vector<Field> fields;
+    try {
+      fields = decodeEntry(datagram);
+    } catch (const std::exception& error) {
+      faults += std::string("malformed datagram: ") + error.what() + "\n";
+      continue;
+    }
+    std::string kind = "no-kind";
+    std::string priority = "no-priority";
+    std::string rest;
+    std::set<std::string> seen;
+    for (const Field& field : fields) {
+      if (!seen.insert(field.name).second) faults += "twice: " + field.name + "\n";
+      const auto expected = common.find(field.name);
+      if (field.name == "MESSAGE_ID") {
+        kind = "unknown " + field.value;
+        for (const auto& [id, name] : kKinds) {
+          if (field.value == id) kind = name;
+        }
+      } else if (field.name == "PRIORITY") {
+        priority = field.value;
+      } else if (field.name == "HOSTMEND_RUN_ID") {
+        if (runId.empty()) runId = field.value;
+        if (!isRunId(field.value) || field.value != runId) faults += "run id " + field.value + "\n";
+      } else if (expected != common.end()) {
+        if (field.value != expected->second) faults += field.name + "=" + field.value + "\n";
+      } else {
+        rest += field.name + (field.binary ? "[" + std::to_string(field.value.size()) + "]" : "") +
+                "=" + field.value + "\n";
+      }
+    }
+    for (const auto& [name, value] : common) {
+      if (seen.count(name) == 0) faults += "missing " + name + "\n";
+    }
+    if (seen.count("HOSTMEND_RUN_ID") == 0) faults += "missing HOSTMEND_RUN_ID\n";
+    text += kind + " " + priority + "\n" + rest;
+  }
+  return text;
+}
+
 // The sandbox process: builds the host, runs the tool, inspects, reports on `resultFd`.
 [[noreturn]] void runSandbox(const fs::path& scratch, const std::string& binary,
                              const std::vector<std::string>& arguments, const FakeHost& host,
@@ -192,25 +375,31 @@ void dropCapabilities() {
   std::string result;
   try {
     buildFakeHost(scratch, host);
+    const int journal = launch.withoutJournal ? -1 : bindJournalSocket();
     const pid_t tool = ::fork();
     if (tool == 0) execTool(binary, arguments, launch, outFd, errFd);
     ::close(outFd);
     ::close(errFd);
-    int status = 0;
-    while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {
-    }
+    std::vector<std::string> datagrams;
+    const int status = waitReading(tool, journal, datagrams);
     for (const pid_t helper : besideTool) {
       while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
       }
     }
+    if (journal >= 0) receiveDatagrams(journal, datagrams);
     // Listing a deep tree that the tool left holds a descriptor per level.
     rlimit limit{};
     if (::getrlimit(RLIMIT_NOFILE, &limit) == 0) {
       limit.rlim_cur = limit.rlim_max;
       ::setrlimit(RLIMIT_NOFILE, &limit);
     }
+    std::string faults;
+    const std::string entries = describeEntries(datagrams, fs::path(binary).filename(), faults);
     const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    result = std::to_string(code) + "\n" + (host.inspect ? host.inspect() : "");
+    for (const std::string& part :
+         {std::to_string(code), host.inspect ? host.inspect() : "", entries, faults}) {
+      result += std::to_string(part.size()) + "\n" + part;
+    }
   } catch (const std::exception& error) {
     result = "sandbox: " + std::string(error.what());
   }
@@ -242,11 +431,6 @@ std::array<std::string, 3> drain(std::array<int, 3> fds) {
     }
   }
   return texts;
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // Appends what the tool printed to this process's file of runs, which one step after the
@@ -297,12 +481,26 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
   int status = 0;
   ::waitpid(sandbox, &status, 0);
 
-  ToolRun run{std::move(outText), std::move(errText), -1, readFile(scratch / "calls"), ""};
+  ToolRun run;
+  run.out = std::move(outText);
+  run.err = std::move(errText);
+  run.calls = readFile(scratch / "calls");
   fs::remove_all(scratch);
-  const size_t newline = resultText.find('\n');
-  if (newline == std::string::npos) throw std::runtime_error(resultText);
-  run.status = std::stoi(resultText.substr(0, newline));
-  run.after = resultText.substr(newline + 1);
+  if (resultText.starts_with("sandbox: ")) throw std::runtime_error(resultText);
+  // The sandbox's parts, each as its length, a newline and its bytes.
+  std::array<std::string, 4> parts;
+  size_t at = 0;
+  for (std::string& part : parts) {
+    const size_t newline = resultText.find('\n', at);
+    if (newline == std::string::npos) throw std::runtime_error("sandbox: no result");
+    const size_t length = std::stoul(resultText.substr(at, newline - at));
+    part = resultText.substr(newline + 1, length);
+    at = newline + 1 + length;
+  }
+  run.status = std::stoi(parts[0]);
+  run.after = std::move(parts[1]);
+  run.journal = std::move(parts[2]);
+  run.journalFaults = std::move(parts[3]);
   recordOutput(tool, arguments, run.out);
   return run;
 }
@@ -327,7 +525,36 @@ void runCases(const std::vector<Case>& cases) {
     EXPECT_EQ(run.status, c.status);
     EXPECT_EQ(run.calls, c.calls);
     EXPECT_EQ(run.after, c.after);
+    EXPECT_EQ(run.journalFaults, "");
+    if (c.journal) {
+      EXPECT_EQ(run.journal, *c.journal);
+    }
   }
+}
+
+std::string journalEntry(std::string_view kind, int priority, const JournalFields& fields) {
+  std::string text = std::string(kind) + " " + std::to_string(priority) + "\n";
+  for (const auto& [name, value] : fields) text += name + "=" + value + "\n";
+  return text;
+}
+
+Case withJournal(Case row, std::string entries) {
+  row.journal = std::move(entries);
+  return row;
+}
+
+std::string serviceActionEntry(const std::string& action, const std::string& unit,
+                               const std::string& systemdUnit, int exitCode,
+                               const std::string& status, int priority, const std::string& error) {
+  const std::string code = std::to_string(exitCode);
+  JournalFields fields = {{"MESSAGE", action + " " + unit + ": exit code " + code + ", " + status},
+                          {"HOSTMEND_ACTION", action},
+                          {"HOSTMEND_UNIT", unit},
+                          {"OBJECT_SYSTEMD_UNIT", systemdUnit},
+                          {"HOSTMEND_EXIT_CODE", code},
+                          {"HOSTMEND_STATUS", status}};
+  if (!error.empty()) fields.emplace_back("HOSTMEND_ERROR", error);
+  return journalEntry("service-action", priority, fields);
 }
 
 std::string shellQuote(std::string_view text) {

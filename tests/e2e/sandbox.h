@@ -4,8 +4,10 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 // A shell script placed at `path`. Every call first appends one line to the call log:
@@ -43,6 +45,9 @@ struct Launch {
   unsigned descriptorLimit = 0;
   // The tool's working directory; empty leaves it as it is.
   std::string workingDirectory = "";
+  // No journal socket at all, as in a container without journald. Otherwise the namespace
+  // has one of the test's own at /run/systemd/journal/socket, read while the tool runs.
+  bool withoutJournal = false;
 };
 
 struct ToolRun {
@@ -51,6 +56,11 @@ struct ToolRun {
   int status = 0;  // exit status, or 128 + the signal number
   std::string calls;
   std::string after;
+  // The entries the tool sent to the journal, as journalEntry writes them.
+  std::string journal;
+  // What is wrong with the fields every entry carries (the tool, its version, the run id,
+  // the caller) or with a datagram; empty when nothing is.
+  std::string journalFaults;
 };
 
 // Runs build/bin/<tool> with `arguments` on the fake host.
@@ -69,6 +79,8 @@ struct Case {
   std::string calls = "";
   std::string after = "";
   Launch launch = {};
+  // The journal entries expected, when the row checks them.
+  std::optional<std::string> journal = std::nullopt;
 };
 
 // Runs each case and reports every field that differs, naming the case.
@@ -79,6 +91,24 @@ std::string answer(std::string_view out, std::string_view err = "", int exitCode
 
 // The text quoted for /bin/sh, bytes unchanged.
 std::string shellQuote(std::string_view text);
+
+// One journal entry as ToolRun::journal shows it: a line with its kind (by its MESSAGE_ID:
+// "service-action", "name-refused", "registry-failed", "no-database", "disk-report",
+// "location-cleaned", "match-left", "cleanup-finished", "tool-failed") and its PRIORITY,
+// then "NAME=value" per field in the order sent, "NAME[length]=value" for one sent in the
+// binary-safe form. The fields every entry carries are checked apart (journalFaults) and
+// left out.
+using JournalFields = std::vector<std::pair<std::string, std::string>>;
+std::string journalEntry(std::string_view kind, int priority, const JournalFields& fields);
+
+// `row`, checking the journal entries too.
+Case withJournal(Case row, std::string entries);
+
+// The entry of one systemctl run.
+std::string serviceActionEntry(const std::string& action, const std::string& unit,
+                               const std::string& systemdUnit, int exitCode,
+                               const std::string& status, int priority,
+                               const std::string& error = "");
 
 // Helpers for FakeHost::prepare and inspect.
 void writeFile(const std::string& path, std::string_view content, unsigned mode = 0644);
