@@ -71,6 +71,11 @@ Case discoveryFails(const std::string& name, const std::string& registry, const 
           launch};
 }
 
+// The entry of a try-restart that exited with 0.
+std::string restarted(const std::string& unit, const std::string& systemdUnit) {
+  return serviceActionEntry("try-restart", unit, systemdUnit, 0, "running", 6);
+}
+
 // One FPM entry, then 400,000 others: 11.6 MB.
 void writeLargeRegistry() {
   std::string document = R"({"php":[{"type":"fpm","service":"php8.2-fpm"})";
@@ -156,9 +161,17 @@ TEST(Webmend, RestartsTheWebServersWhenDiscoveryFails) {
                      "[json.exception.parse_error.101] parse error at line 2, column 0: syntax "
                      "error while parsing value - invalid string: control character U+000A (LF) "
                      "must be escaped to \\u000A or \\n; last read: '\"a<U+000A>'"),
-      discoveryFails("exit status 3, output ignored",
+      withJournal(discoveryFails("exit status 3, output ignored",
+                                 answer(R"({"php":[{"type":"fpm","service":"alpha"}]})", "", 3),
+                                 "interpbook failed with exit code 3"),
+                  journalEntry("registry-failed", 4,
+                               {{"MESSAGE", kUnable + "interpbook failed with exit code 3"},
+                                {"HOSTMEND_ERROR", "interpbook failed with exit code 3"}}) +
+                      restarted("apache2", "apache2.service") +
+                      restarted("nginx", "nginx.service")),
+      discoveryFails("exit status 3, no journal",
                      answer(R"({"php":[{"type":"fpm","service":"alpha"}]})", "", 3),
-                     "interpbook failed with exit code 3"),
+                     "interpbook failed with exit code 3", "", {.withoutJournal = true}),
       discoveryFails("exit status 1 after its own message", answer("", "interpbook: locked\n", 1),
                      "interpbook failed with exit code 1", "interpbook: locked\n"),
       discoveryFails("killed", "echo '{}'; kill -KILL $$", "interpbook failed with exit code 9"),
@@ -173,7 +186,45 @@ TEST(Webmend, ReportsEveryUnit) {
   const std::string apache2Fails =
       R"([ "$2" = apache2 ] && { echo "Unit apache2.service not loaded." >&2; exit 5; }; exit 0)";
   const std::string fpm = answer(R"({"php":[{"type":"fpm","service":"php8.2-fpm"}]})");
+  // A name of 3,001 bytes whose two-byte characters the cap must not split.
+  std::string longName = "x";
+  std::string longMangled = "x";
+  for (int i = 0; i < 1500; ++i) longName += "\xc3\xa9", longMangled += "\\xc3\\xa9";
+  const std::string longCut = longName.substr(0, 2047);
+  const std::string newline = "a\nb";
   runCases({
+      {"journal values with a newline, over the cap, and a refused name",
+       host(answer(R"({"php":[{"type":"fpm","service":"a\nb"},{"type":"fpm","service":"-H"},)"
+                   R"({"type":"fpm","service":")" +
+                   longName + "\"}]}")),
+       "webmend",
+       {"--restart-web-hosting"},
+       runningReports({"a\\nb", "-H", longName, "apache2", "nginx"}, {"-H"}),
+       "",
+       0,
+       kRegistryCall + tryRestarts({newline, longName, "apache2", "nginx"}),
+       "",
+       {},
+       journalEntry("service-action", 6,
+                    {{"MESSAGE[37]", "try-restart a\nb: exit code 0, running"},
+                     {"HOSTMEND_ACTION", "try-restart"},
+                     {"HOSTMEND_UNIT[3]", newline},
+                     {"OBJECT_SYSTEMD_UNIT", "a\\x0ab.service"},
+                     {"HOSTMEND_EXIT_CODE", "0"},
+                     {"HOSTMEND_STATUS", "running"}}) +
+           journalEntry("name-refused", 4,
+                        {{"MESSAGE", "refused -H: " + kNotRead.substr(15)},
+                         {"HOSTMEND_ACTION", "try-restart"},
+                         {"HOSTMEND_UNIT", "-H"},
+                         {"HOSTMEND_ERROR", kNotRead}}) +
+           journalEntry("service-action", 6,
+                        {{"MESSAGE", ("try-restart " + longName).substr(0, 2047)},
+                         {"HOSTMEND_ACTION", "try-restart"},
+                         {"HOSTMEND_UNIT", longCut},
+                         {"OBJECT_SYSTEMD_UNIT", longMangled.substr(0, 2048)},
+                         {"HOSTMEND_EXIT_CODE", "0"},
+                         {"HOSTMEND_STATUS", "running"}}) +
+           restarted("apache2", "apache2.service") + restarted("nginx", "nginx.service")},
       {"a unit that fails does not stop the others",
        host(fpm, apache2Fails),
        "webmend",
@@ -197,7 +248,13 @@ TEST(Webmend, ReportsEveryUnit) {
        "]\n",
        "",
        0,
-       kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"})},
+       kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"}),
+       "",
+       {},
+       restarted("php8.2-fpm", "php8.2-fpm.service") +
+           serviceActionEntry("try-restart", "apache2", "apache2.service", 5, "stopped", 4,
+                              "Unit apache2.service not loaded.") +
+           restarted("nginx", "nginx.service")},
       {"no systemctl: nothing printed",
        {{{kRegistry, fpm}}},
        "webmend",
