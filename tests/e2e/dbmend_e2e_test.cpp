@@ -135,15 +135,22 @@ TEST(Dbmend, ActsOnTheDetectedUnit) {
   const std::vector<Placed> mysql = {{initScript("mysql"), Entry::File}};
   const std::vector<Placed> none = {};
   runCases({
-      dbmend("repair", host(mysql), {"--repair", "--check"}, report("mysql.service"), "", 0,
-             call("restart", "mysql.service")),
+      withJournal(dbmend("repair", host(mysql), {"--repair", "--check"}, report("mysql.service"),
+                         "", 0, call("restart", "mysql.service")),
+                  serviceActionEntry("restart", "mysql.service", "mysql.service", 0, "running", 6)),
       dbmend("check while stopped", host(mysql, answer("inactive\n", "", 3)), {"--check"},
              report("mysql.service", R"(inactive\n\nFinished with exit code 3)", "stopped"), "", 0,
              call("status", "mysql.service")),
       dbmend("repair that fails", host(mysql, answer("", "Job failed.\n", 1)), {"--repair"},
              report("mysql.service", R"(\nJob failed.\n\nFinished with exit code 1)", "stopped"),
              "", 0, call("restart", "mysql.service")),
-      dbmend("repair without a database", host(none), {"--repair"}, "", kNoDatabase, 1),
+      withJournal(dbmend("repair without a database", host(none), {"--repair"}, "", kNoDatabase, 1),
+                  journalEntry("no-database", 4,
+                               {{"MESSAGE",
+                                 "no database unit: no mariadb, mysql or mysqld service "
+                                 "installed"}})),
+      dbmend("repair without a database or a journal", host(none), {"--repair"}, "", kNoDatabase, 1,
+             "", {.withoutJournal = true}),
       dbmend("unknown word with a database", host(mysql), {"--status"}, "",
              "Unknown command: --status\n" + kUsage, 2),
       dbmend("empty word with a database", host(mysql), {""}, "", "Unknown command: \n" + kUsage,
@@ -160,8 +167,12 @@ TEST(Dbmend, EndsInOrderWhenAPlaceCannotBeExamined) {
       "filesystem error: status: Too many levels of symbolic links "
       "[/lib/systemd/system/mariadb.service]\n";
   runCases({
-      dbmend("a loop of links", host({{unitFile("mariadb"), Loop}, {initScript("mysql"), File}}),
-             {"--check"}, "", loop, 1),
+      withJournal(dbmend("a loop of links",
+                         host({{unitFile("mariadb"), Loop}, {initScript("mysql"), File}}),
+                         {"--check"}, "", loop, 1),
+                  journalEntry("tool-failed", 3,
+                               {{"MESSAGE", loop.substr(0, loop.size() - 1)},
+                                {"HOSTMEND_ERROR", loop.substr(0, loop.size() - 1)}})),
       dbmend("a loop of links, unknown word", host({{unitFile("mariadb"), Loop}}), {"--x"}, "",
              loop, 1),
       dbmend("unit directory that cannot be searched", host({{"/lib/systemd/system", Locked}}),
