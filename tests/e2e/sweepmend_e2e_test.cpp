@@ -38,13 +38,21 @@ TEST(Sweepmend, CheckPassesTheDiskReportThrough) {
       check("every byte of the report, none of ours",
             hoststat(R"(printf '{"/":{"free":"12G"}}\n\000\377no newline'; echo warn >&2)"),
             "{\"/\":{\"free\":\"12G\"}}\n\0\xffno newline"s, "warn\n", 0),
-      check("its exit code", hoststat(answer("{}\n", "", 3)), "{}\n", "", 3),
+      withJournal(check("its exit code", hoststat(answer("{}\n", "", 3)), "{}\n", "", 3),
+                  journalEntry("disk-report", 7,
+                               {{"MESSAGE", "disk report: hoststat exit code 3"},
+                                {"HOSTMEND_EXIT_CODE", "3"}})),
+      check("its exit code, no journal", hoststat(answer("{}\n", "", 3)), "{}\n", "", 3,
+            kReportCall, {.withoutJournal = true}),
       check("killed", hoststat("kill -KILL $$"), "", "", 9),
       check("standard input closed for the tool", hoststat(kProbeStandardInput), "stdin closed\n",
             "", 4),
       check("started without standard input", hoststat(kProbeStandardInput), "stdin closed\n", "",
             4, kReportCall, {.stdinClosed = true}),
-      check("no tool", {}, "", "execve failed: No such file or directory\n", 1, ""),
+      withJournal(check("no tool", {}, "", "execve failed: No such file or directory\n", 1, ""),
+                  journalEntry("tool-failed", 3,
+                               {{"MESSAGE", "execve failed: No such file or directory"},
+                                {"HOSTMEND_ERROR", "execve failed: No such file or directory"}})),
       check("tool not executable", notExecutable, "", "execve failed: Permission denied\n", 1, ""),
       // As the library reports it: no child, no message, -1.
       check("no process can be created", hoststat(answer("{}")), "", "", 255, "",
@@ -102,8 +110,71 @@ const std::string kTmp = "/usr/local/ovk/tmp/";
 const std::string kBareTmp =
     "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n" + kTmp + "\n/var/cache/\n";
 
+// The entry of a location the cleanup went through.
+std::string cleaned(const std::string& location, int entries, long bytes) {
+  const std::string counts =
+      std::to_string(entries) + " entries removed, " + std::to_string(bytes) + " bytes freed";
+  return journalEntry("location-cleaned", 6,
+                      {{"MESSAGE", "cleaned " + location + ": " + counts},
+                       {"HOSTMEND_ACTION", "remove"},
+                       {"HOSTMEND_PATH", location},
+                       {"HOSTMEND_ENTRIES_REMOVED", std::to_string(entries)},
+                       {"HOSTMEND_BYTES_FREED", std::to_string(bytes)}});
+}
+
+std::string finished(int entries, long bytes, int left) {
+  return journalEntry("cleanup-finished", 6,
+                      {{"MESSAGE", "cleanup finished: " + std::to_string(entries) +
+                                       " entries removed, " + std::to_string(bytes) +
+                                       " bytes freed, " + std::to_string(left) + " matches left"},
+                       {"HOSTMEND_ACTION", "remove"},
+                       {"HOSTMEND_ENTRIES_REMOVED", std::to_string(entries)},
+                       {"HOSTMEND_BYTES_FREED", std::to_string(bytes)}});
+}
+
+// A match left; `binary` when its path is sent in the binary-safe form.
+std::string left(const std::string& match, const std::string& reason, bool binary = false) {
+  const std::string message = "left " + match + ": " + reason;
+  const auto named = [binary](const std::string& name, const std::string& value) {
+    return binary ? name + "[" + std::to_string(value.size()) + "]" : name;
+  };
+  return journalEntry("match-left", 4,
+                      {{named("MESSAGE", message), message},
+                       {"HOSTMEND_ACTION", "remove"},
+                       {named("HOSTMEND_PATH", match), match},
+                       {"HOSTMEND_ERROR", reason}});
+}
+
+// 150 temporary entries that cannot go: the first 100 are recorded one by one, then how
+// many more there were. A name that is not UTF-8 travels in the binary-safe form.
+Case readOnlyTemporaryDirectory() {
+  const std::string reason = "Read-only file system";
+  std::vector<std::string> files = {kTmp + "caf\xe9"};
+  for (int i = 100; i < 249; ++i) files.push_back(kTmp + "f" + std::to_string(i));
+  std::string journal = cleaned("/root/veltrosin", 0, 0) +
+                        cleaned("/var/cache/veltrosin_installer", 0, 0) +
+                        left(files[0], reason, true);
+  for (int i = 1; i < 100; ++i) journal += left(files[i], reason);
+  journal += cleaned("/usr/local/ovk/tmp", 0, 0) + cleaned("/var/cache/apt", 0, 0) +
+             cleaned("/var/cache/yum", 0, 0) +
+             journalEntry("match-left", 4,
+                          {{"MESSAGE", "50 more matches left, not recorded one by one"},
+                           {"HOSTMEND_ACTION", "remove"}}) +
+             finished(0, 0, 150);
+  std::string err;
+  for (size_t i = 0; i < files.size(); ++i) err += reason + "\n";
+  return withJournal({"150 temporary entries left: 100 recorded, then their number",
+                      {{}, plant(files, [] { mountReadOnly(kTmp); })},
+                      "sweepmend",
+                      {"--repair"},
+                      "null\n",
+                      err},
+                     journal);
+}
+
 TEST(Sweepmend, RepairRemovesTheCleanupList) {
   runCases({
+      readOnlyTemporaryDirectory(),
       repair("nothing present", plant({}), "null\n", kBareHost),
       repair("a listed directory goes itself, not only its contents",
              plant({"/var/cache/apt/archives/partial/a.deb", "/var/cache/apt/pkgcache.bin",
