@@ -7,7 +7,7 @@ set -euo pipefail
 # shellcheck source=../checks.sh
 source "$(dirname "$0")/../checks.sh"
 dir=$1
-sections=(NAME SYNOPSIS DESCRIPTION COMMANDS OUTPUT "EXIT STATUS" FILES EXAMPLES "SEE ALSO")
+sections=(NAME SYNOPSIS DESCRIPTION COMMANDS OUTPUT "EXIT STATUS" JOURNAL FILES EXAMPLES "SEE ALSO")
 
 # tool|the paths its FILES section must name
 rows=(

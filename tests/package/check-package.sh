@@ -23,6 +23,10 @@ fields=(
 # The files, with their modes; directories end in "/".
 files="\
 drwxr-xr-x /usr/
+drwxr-xr-x /usr/lib/
+drwxr-xr-x /usr/lib/systemd/
+drwxr-xr-x /usr/lib/systemd/catalog/
+-rw-r--r-- /usr/lib/systemd/catalog/hostmend.catalog
 drwxr-xr-x /usr/sbin/
 -rwxr-xr-x /usr/sbin/coremend
 -rwxr-xr-x /usr/sbin/dbmend
@@ -61,6 +65,15 @@ done
 same "files and their modes, owned by root" \
     "$(dpkg-deb -c "$deb" | awk '{ sub(/^\./, "", $6); print $1, $2, $6 }')" \
     "$(sed 's|^\(\S*\) |\1 root/root |' <<<"$files")"
+
+# journalctl compiles the catalog as the systemd package's trigger does: every kind of entry
+# has its text.
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+dpkg-deb -x "$deb" "$root"
+journalctl --root="$root" --update-catalog
+same "the catalog explains nine kinds of entry" \
+    "$(journalctl --root="$root" --list-catalog | grep -c ' hostmend: ')" 9
 
 # As root lintian says so on stderr; that line is no finding.
 findings=$(lintian --pedantic "$deb" 2>&1 | grep -v '^running with root privileges' || true)
