@@ -13,18 +13,30 @@
 
 namespace {
 
+struct CleanupPattern {
+  const char* pattern;
+  // A location is cleaned on whatever is mounted there (it may be a mount of its own); an
+  // entry of the temporary directory that is a mount point is not the panel's to empty.
+  MountedMatch mounted;
+};
+
 // Processed in this order. A pattern ending in "/" matches the location itself; "*" matches
 // the temporary directory's entries but not the names beginning with "." nor the directory.
-const std::array kCleanupPatterns = {"/root/veltrosin/", "/var/cache/veltrosin_installer/",
-                                     "/usr/local/ovk/tmp/*", "/var/cache/apt/", "/var/cache/yum/"};
+const std::array<CleanupPattern, 5> kCleanupPatterns = {{
+    {"/root/veltrosin/", MountedMatch::Enter},
+    {"/var/cache/veltrosin_installer/", MountedMatch::Enter},
+    {"/usr/local/ovk/tmp/*", MountedMatch::Keep},
+    {"/var/cache/apt/", MountedMatch::Enter},
+    {"/var/cache/yum/", MountedMatch::Enter},
+}};
 
 }  // namespace
 
 void cleanDiskSpace() {
   std::vector<std::string> removed;
-  for (const char* pattern : kCleanupPatterns) {
+  for (const auto& [pattern, mounted] : kCleanupPatterns) {
     for (std::string& match : expandPattern(pattern)) {
-      if (const std::error_code error = removeMatch(match)) {
+      if (const std::error_code error = removeMatch(match, mounted)) {
         writeDiagnosticLine(error.message());
       } else {
         removed.push_back(std::move(match));

@@ -1,12 +1,17 @@
-// Removing one cleanup match without ever leaving it through a symbolic link.
+// Removing one cleanup match without ever leaving it through a symbolic link or a mount.
 #pragma once
 
 #include <string>
 #include <system_error>
 
+// What to do when the match itself is a mount point: a listed location is cleaned on
+// whatever is mounted there; an entry of a listed directory is left alone.
+enum class MountedMatch { Enter, Keep };
+
 // Removes `match`, as the expansion wrote it, with everything under it. A symbolic link,
 // marked with "/" or not and at any depth, is removed as a link; what it points to stays.
-// Every entry that can be removed is removed, whatever fails beside it, and an entry that
-// vanishes meanwhile counts as removed. Returns nothing when the match is gone afterwards,
-// otherwise the reason of the first failure inside it.
-std::error_code removeMatch(const std::string& match);
+// A mount point below the match is neither entered nor removed (EBUSY). Every entry that
+// can be removed is removed, whatever fails beside it, and an entry that vanishes meanwhile
+// counts as removed. Returns nothing when the match is gone afterwards, otherwise the
+// reason of the first failure inside it.
+std::error_code removeMatch(const std::string& match, MountedMatch mounted);
