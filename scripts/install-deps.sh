@@ -14,6 +14,8 @@ packages=(
   # throwaway host's container and the build of its root filesystem (systemd-container,
   # debootstrap), findmnt, nsenter, setsid, flock and unshare (util-linux).
   procps systemd-container debootstrap util-linux
+  # mkfs.ext4 for the end-to-end row on an ext4 whose entries carry no type (e2fsprogs).
+  e2fsprogs
 )
 # Extra packages for the test suite, named by the caller (for example the fuzzing toolchain).
 packages+=("$@")

@@ -16,10 +16,22 @@
 
 namespace {
 
+struct CleanupPattern {
+  const char* pattern;
+  // A location is cleaned on whatever is mounted there (it may be a mount of its own); an
+  // entry of the temporary directory that is a mount point is not the panel's to empty.
+  MountedMatch mounted;
+};
+
 // Processed in this order. A pattern ending in "/" matches the location itself; "*" matches
 // the temporary directory's entries but not the names beginning with "." nor the directory.
-const std::array kCleanupPatterns = {"/root/veltrosin/", "/var/cache/veltrosin_installer/",
-                                     "/usr/local/ovk/tmp/*", "/var/cache/apt/", "/var/cache/yum/"};
+const std::array<CleanupPattern, 5> kCleanupPatterns = {{
+    {"/root/veltrosin/", MountedMatch::Enter},
+    {"/var/cache/veltrosin_installer/", MountedMatch::Enter},
+    {"/usr/local/ovk/tmp/*", MountedMatch::Keep},
+    {"/var/cache/apt/", MountedMatch::Enter},
+    {"/var/cache/yum/", MountedMatch::Enter},
+}};
 
 // At most this many matches left are recorded one by one, so that a run writes a bounded
 // number of entries (journald's rate limit, its socket's queue) whatever the temporary
@@ -82,11 +94,12 @@ void cleanDiskSpace() {
   std::vector<std::string> removed;
   Tally total;
   int matchesLeft = 0;
-  for (const char* pattern : kCleanupPatterns) {
+  for (const auto& [pattern, mounted] : kCleanupPatterns) {
     Tally location;
     for (std::string& match : expandPattern(pattern)) {
-      const RemovalOutcome outcome = removeMatch(match);
+      const RemovalOutcome outcome = removeMatch(match, mounted);
       location.entriesRemoved += outcome.entriesRemoved;
+      location.bytesFreed += outcome.bytesFreed;
       if (outcome.error) {
         const std::string reason = outcome.error.message();
         recordMatchLeft(match, reason, matchesLeft);

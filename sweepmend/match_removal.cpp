@@ -3,10 +3,12 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -17,11 +19,42 @@
 // it keeps at most four descriptors open, whatever the depth; a failing entry is noted and
 // its siblings are still removed; an entry that has vanished meanwhile counts as removed.
 // It never changes the working directory, which therefore need not even be readable.
+//
+// Every entry is looked at once with statx before it is acted on (a non-directory in the
+// listing, a directory once it is open), and that one look decides: whether to unlink or
+// to descend, since a filesystem may list entries without their type (DT_UNKNOWN), and
+// whether a directory is a mount point, which is never entered. The same look tells the
+// space an entry frees: the blocks of an inode whose last link goes.
 
 namespace {
 
 // A directory to walk is opened without ever following a symbolic link in its last name.
 constexpr int kDirectoryFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
+
+// What the one look at an entry asks for. A bind mount of the same filesystem has the
+// device number of the directory it is mounted in: only the mount ID tells it apart.
+constexpr unsigned kLookMask = STATX_TYPE | STATX_INO | STATX_MNT_ID | STATX_NLINK | STATX_BLOCKS;
+
+// The space that removing the entry `status` describes gives back: its blocks when this is
+// its last link (a file with other links is counted when its last one goes), else none.
+std::uint64_t freedBy(const struct statx& status) {
+  if (!S_ISDIR(status.stx_mode) && status.stx_nlink != 1) return 0;
+  return status.stx_blocks * 512;
+}
+
+// Looks at `name` in `directory` (or at `directory` itself for ""), never following a
+// symbolic link and never triggering an automount; false with errno set on failure.
+bool lookAt(int directory, const char* name, struct statx& status) {
+  const int flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name == '\0' ? AT_EMPTY_PATH : 0);
+  return ::statx(directory, name, flags, kLookMask, &status) == 0;
+}
+
+// The mount that `status` lies on. A kernel older than 5.8 gives no mount ID; the device
+// number is then the best there is.
+std::uint64_t mountOf(const struct statx& status) {
+  if ((status.stx_mask & STATX_MNT_ID) != 0) return status.stx_mnt_id;
+  return makedev(status.stx_dev_major, status.stx_dev_minor);
+}
 
 // One open file descriptor, closed when it goes.
 class Descriptor {
@@ -48,12 +81,15 @@ class Descriptor {
   int fd_ = -1;
 };
 
-// A directory the walk has entered: its name in the directory above, its identity, and the
-// directories listed in it, entered in the listing's order.
+// A directory the walk has entered: its name in the directory above, its identity, the
+// mount it lies on, the space it frees, and the directories listed in it, entered in the
+// listing's order.
 struct Directory {
   std::string name;
   dev_t device = 0;
   ino_t inode = 0;
+  std::uint64_t mount = 0;
+  std::uint64_t freed = 0;
   std::vector<std::string> entries;
   size_t next = 0;
 };
@@ -67,17 +103,35 @@ bool isEntered(const Descriptor& fd, const Directory& directory) {
          status.st_ino == directory.inode;
 }
 
+// What became of one entry that the walk took on.
+enum class Taken { Gone, Directory, Failed };
+
 // The removal of one match, without recursion. `path_` holds the directories from the
 // match's parent down to the one whose entries are being removed: `path_[0]` is the parent,
 // open as `top_`, with the match as its one entry; the deepest is open as `current_`. Every
 // step goes down by one name opened without following a link, or up by ".." checked to be
-// the very directory that was entered on the way down.
+// the very directory that was entered on the way down. A directory on another mount than
+// the one above it is not entered, except the match itself when `enterMountedMatch`.
 class MatchRemoval {
  public:
-  explicit MatchRemoval(Descriptor parent) : top_(std::move(parent)) {}
+  MatchRemoval(Descriptor parent, bool enterMountedMatch)
+      : top_(std::move(parent)), enterMountedMatch_(enterMountedMatch) {}
 
   RemovalOutcome remove(std::string name) {
-    path_.emplace_back().entries.push_back(std::move(name));
+    Directory& top = path_.emplace_back();
+    struct statx status {};
+    if (!lookAt(top_.get(), "", status)) return {.error = {errno, std::system_category()}};
+    top.mount = mountOf(status);
+    int error = 0;
+    switch (take(top_.get(), name.c_str(), error)) {
+      case Taken::Gone:
+        return outcome_;
+      case Taken::Failed:
+        return {.error = {error, std::system_category()}};
+      case Taken::Directory:
+        top.entries.push_back(std::move(name));
+        break;
+    }
     for (;;) {
       Directory& here = path_.back();
       if (here.next < here.entries.size()) {
@@ -97,16 +151,6 @@ class MatchRemoval {
  private:
   [[nodiscard]] int here() const { return path_.size() == 1 ? top_.get() : current_.get(); }
 
-  // Removes `name` from the directory open as `fd` (`flags` as unlinkat takes them); true
-  // when it is gone, whoever removed it. Only what this removal took away is counted.
-  bool unlinked(int fd, const char* name, int flags) {
-    if (::unlinkat(fd, name, flags) == 0) {
-      ++outcome_.entriesRemoved;
-      return true;
-    }
-    return vanished(errno);
-  }
-
   void note(int error) {
     if (firstFailure_ == 0) firstFailure_ = error;
   }
@@ -119,28 +163,79 @@ class MatchRemoval {
     if (path_.size() == 1) matchGone_ = false;
   }
 
-  // Enters the directory `name`, to remove what is in it first; removes anything else.
+  // Counts one entry this removal took away, and the space that `freed` bytes give back.
+  void counted(std::uint64_t freed) {
+    ++outcome_.entriesRemoved;
+    outcome_.bytesFreed += freed;
+  }
+
+  // Removes the directory `name` of `directory`; true when it is gone, whoever removed it.
+  bool removedDirectory(int directory, const char* name, std::uint64_t freed) {
+    if (::unlinkat(directory, name, AT_REMOVEDIR) == 0) {
+      counted(freed);
+      return true;
+    }
+    return vanished(errno);
+  }
+
+  // Looks at `name` in `directory` and unlinks it unless it is a directory, which is left
+  // to be entered. `error` receives the reason of a failure.
+  Taken take(int directory, const char* name, int& error) {
+    struct statx status {};
+    if (!lookAt(directory, name, status)) {
+      if (vanished(errno)) return Taken::Gone;
+      error = errno;
+      return Taken::Failed;
+    }
+    if (S_ISDIR(status.stx_mode)) return Taken::Directory;
+    if (::unlinkat(directory, name, 0) == 0) {
+      counted(freedBy(status));
+      return Taken::Gone;
+    }
+    if (vanished(errno)) return Taken::Gone;
+    // Made a directory since it was looked at.
+    if (errno == EISDIR) return Taken::Directory;
+    error = errno;
+    return Taken::Failed;
+  }
+
+  // Enters the directory `name`, to remove what is in it first.
   void visit(std::string name) {
     Descriptor opened(::openat(here(), name.c_str(), kDirectoryFlags));
     if (!opened.valid()) {
       const int reason = errno;
       if (vanished(reason)) return removed();
-      // Not a directory (any longer): a symbolic link (O_NOFOLLOW), a file, a device, ...
+      // No longer a directory: a symbolic link now (O_NOFOLLOW), a file, a device, ...
       if (reason == ENOTDIR || reason == ELOOP) {
-        if (unlinked(here(), name.c_str(), 0)) return removed();
-        return failed(errno);
+        int error = 0;
+        switch (take(here(), name.c_str(), error)) {
+          case Taken::Gone:
+            return removed();
+          case Taken::Failed:
+            return failed(error);
+          case Taken::Directory:
+            return failed(reason);
+        }
       }
       // A directory that cannot be opened (no descriptor left, no permission) still goes
-      // if it is empty; if not, the reason it could not be opened is what failed.
-      if (unlinked(here(), name.c_str(), AT_REMOVEDIR)) return removed();
+      // if it is empty; if not, the reason it could not be opened is what failed. Looking
+      // at it first, for its space, costs a call only on this rare way.
+      struct statx status {};
+      const std::uint64_t freed = lookAt(here(), name.c_str(), status) ? freedBy(status) : 0;
+      if (removedDirectory(here(), name.c_str(), freed)) return removed();
       return failed(reason);
     }
-    struct stat status {};
-    if (::fstat(opened.get(), &status) != 0) return failed(errno);
+    struct statx status {};
+    if (!lookAt(opened.get(), "", status)) return failed(errno);
+    // What is mounted below a location stays, whatever it holds; rmdir would say the same.
+    const bool mayCross = path_.size() == 1 && enterMountedMatch_;
+    if (!mayCross && mountOf(status) != path_.back().mount) return failed(EBUSY);
     Directory entered;
     entered.name = std::move(name);
-    entered.device = status.st_dev;
-    entered.inode = status.st_ino;
+    entered.device = makedev(status.stx_dev_major, status.stx_dev_minor);
+    entered.inode = status.stx_ino;
+    entered.mount = mountOf(status);
+    entered.freed = freedBy(status);
     removeAllButDirectories(opened.get(), entered.entries);
     path_.push_back(std::move(entered));
     current_ = std::move(opened);
@@ -169,28 +264,30 @@ class MatchRemoval {
       }
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
-      // A type the listing does not tell is found out by trying.
-      if (entry->d_type != DT_DIR) {
-        if (unlinked(fd, name, 0)) continue;
-        if (errno != EISDIR) {
-          note(errno);
-          continue;
-        }
+      // A directory is looked at once it is open; anything else, an entry of unknown type
+      // included, before it is unlinked.
+      int error = 0;
+      if (entry->d_type == DT_DIR) {
+        directories.emplace_back(name);
+      } else if (const Taken taken = take(fd, name, error); taken == Taken::Directory) {
+        directories.emplace_back(name);
+      } else if (taken == Taken::Failed) {
+        note(error);
       }
-      directories.emplace_back(name);
     }
   }
 
   // The current directory's entries are done: back to its parent, and remove it there.
   void leave() {
     const std::string name = std::move(path_.back().name);
+    const std::uint64_t freed = path_.back().freed;
     path_.pop_back();
     if (path_.size() == 1) {
       current_ = Descriptor();
     } else if (!climb()) {
       return;
     }
-    if (unlinked(here(), name.c_str(), AT_REMOVEDIR)) return removed();
+    if (removedDirectory(here(), name.c_str(), freed)) return removed();
     failed(errno);
   }
 
@@ -234,12 +331,13 @@ class MatchRemoval {
   std::vector<Directory> path_;
   int firstFailure_ = 0;
   bool matchGone_ = false;
+  bool enterMountedMatch_;
   RemovalOutcome outcome_;
 };
 
 }  // namespace
 
-RemovalOutcome removeMatch(const std::string& match) {
+RemovalOutcome removeMatch(const std::string& match, MountedMatch mounted) {
   // The expansion marks a link to a directory with "/" just as it marks a directory, and a
   // path ending in "/" makes the kernel resolve a final link: the mark is dropped, and the
   // last name is taken as it is, a link unlinked and never followed. Dropping it
@@ -256,5 +354,6 @@ RemovalOutcome removeMatch(const std::string& match) {
     if (vanished(errno) || errno == ENOTDIR) return {};
     return {.error = {errno, std::system_category()}};
   }
-  return MatchRemoval(std::move(parent)).remove(name.substr(slash + 1));
+  return MatchRemoval(std::move(parent), mounted == MountedMatch::Enter)
+      .remove(name.substr(slash + 1));
 }

@@ -51,6 +51,8 @@ struct Launch {
 };
 
 struct ToolRun {
+  // Set when the host could not be set up on this machine: why. Nothing else is then set.
+  std::string leftOut;
   std::string out;
   std::string err;
   int status = 0;  // exit status, or 128 + the signal number
@@ -113,6 +115,17 @@ std::string serviceActionEntry(const std::string& action, const std::string& uni
 // Helpers for FakeHost::prepare and inspect.
 void writeFile(const std::string& path, std::string_view content, unsigned mode = 0644);
 void mountReadOnly(const std::string& path);
+// `source` mounted again at `target` (a bind mount), which must exist.
+void bindMount(const std::string& source, const std::string& target);
+// A fresh ext4 whose directory entries carry no type (made without `filetype`, as old
+// servers have it), on a loop device at `path`, which must exist. Where this machine has
+// no loop device or no mkfs.ext4, the row is left out, saying why (cannotSetUp).
+void mountExt4WithoutEntryTypes(const std::string& path);
+// Sets the append-only attribute of the directory `path`: nothing in it can be removed.
+void makeAppendOnly(const std::string& path);
+// Ends the set-up of a row that this machine cannot give: the row is left out, saying
+// `why`, or fails under CI=true, where every row must run.
+[[noreturn]] void cannotSetUp(const std::string& why);
 // A fresh empty tmpfs at `path`: a mount point inside another filesystem.
 void mountTmpfs(const std::string& path);
 // Makes one entry given in listTree's notation, "dir/", "file" (holding "x") or

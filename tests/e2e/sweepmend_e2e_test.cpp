@@ -198,16 +198,16 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
              R"("/var/cache/apt/","/var/cache/yum/"]})"
              "\n",
              kBareTmp),
-      repair("a read-only mount fails alone",
-             plant({kTmp + "a.log", kTmp + "ro/kept", kTmp + "z.log", "/var/cache/yum/x"},
-                   [] { mountReadOnly(kTmp + "ro"); }),
+      repair("a read-only location fails alone",
+             plant({kTmp + "a.log", kTmp + "z.log", "/var/cache/apt/x", "/var/cache/yum/kept"},
+                   [] { mountReadOnly("/var/cache/yum"); }),
              R"({"clean_paths":["/usr/local/ovk/tmp/a.log","/usr/local/ovk/tmp/z.log",)"
-             R"("/var/cache/yum/"]})"
+             R"("/var/cache/apt/"]})"
              "\n",
-             "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n/usr/local/ovk/tmp/\n"
-             "/usr/local/ovk/tmp/ro/\n/usr/local/ovk/tmp/ro/kept\n/var/cache/\n",
+             "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n/usr/local/ovk/tmp/\n/var/cache/\n"
+             "/var/cache/yum/\n/var/cache/yum/kept\n",
              "Read-only file system\n"),
-      repair("read-only mounts among 200 files: every file goes, the failure is told",
+      repair("read-only mounts among 200 files: not entered, every file goes, the failure is told",
              plant(between("/var/cache/apt/early/kept", "/var/cache/apt/f", 200,
                            "/var/cache/apt/late/kept"),
                    [] {
@@ -217,9 +217,9 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
              "null\n",
              "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n/var/cache/apt/early/\n"
              "/var/cache/apt/early/kept\n/var/cache/apt/late/\n/var/cache/apt/late/kept\n",
-             "Read-only file system\n"),
+             "Device or resource busy\n"),
       repair(
-          "mount points among 100 files: each emptied, every file goes",
+          "mount points among 100 files: not entered, every file goes",
           plant(between("/var/cache/apt/early/", "/var/cache/apt/f", 100, "/var/cache/apt/late/"),
                 [] {
                   for (const std::string point : {"/var/cache/apt/early", "/var/cache/apt/late"}) {
@@ -229,7 +229,7 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
                 }),
           "null\n",
           "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n/var/cache/apt/early/\n"
-          "/var/cache/apt/late/\n",
+          "/var/cache/apt/early/a.deb\n/var/cache/apt/late/\n/var/cache/apt/late/a.deb\n",
           "Device or resource busy\n"),
       repair("entries that vanish meanwhile count as removed",
              plant(numbered(kTmp + "sess/s", 20000),
@@ -243,7 +243,7 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
              R"({"clean_paths":["/usr/local/ovk/tmp/sess/"]})"
              "\n",
              kBareTmp),
-      repair("a mount point inside is emptied, then busy",
+      repair("a mount point inside is not entered",
              plant({"/var/cache/apt/archives/"},
                    [] {
                      mountTmpfs("/var/cache/apt/archives");
@@ -251,8 +251,24 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
                    }),
              "null\n",
              "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n"
-             "/var/cache/apt/archives/\n",
+             "/var/cache/apt/archives/\n/var/cache/apt/archives/a.deb\n",
              "Device or resource busy\n"),
+      {"entries of unknown type: a directory under an append-only one is still emptied",
+       {{},
+        [] {
+          mountExt4WithoutEntryTypes("/var/cache");
+          plantEntry("/var/cache/apt/kept/sub/f");
+          makeAppendOnly("/var/cache/apt/kept");
+        },
+        [] { return listTree("/var/cache"); }},
+       "sweepmend",
+       {"--repair"},
+       "null\n",
+       "Operation not permitted\n",
+       0,
+       "",
+       "/var/cache/\n/var/cache/apt/\n/var/cache/apt/kept/\n/var/cache/apt/kept/sub/\n"
+       "/var/cache/lost+found/\n"},
   });
 }
 
@@ -313,6 +329,24 @@ TEST(Sweepmend, RepairNeverFollowsALink) {
              R"({"clean_paths":["/var/cache/apt/"]})"
              "\n",
              "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/moved/\n"),
+      repair("a directory of the same filesystem bind-mounted below a location: its source stays",
+             plant({"/var/cache/debconf/config.dat", "/var/cache/apt/chroot/srv/",
+                    "/var/cache/apt/chroot/etc/passwd"},
+                   [] { bindMount("/var/cache/debconf", "/var/cache/apt/chroot/srv"); }),
+             "null\n",
+             "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n/var/cache/apt/chroot/\n"
+             "/var/cache/apt/chroot/srv/\n/var/cache/apt/chroot/srv/config.dat\n"
+             "/var/cache/debconf/\n/var/cache/debconf/config.dat\n",
+             "Device or resource busy\n"),
+      repair("a temporary entry bind-mounted from elsewhere stays whole",
+             plant(with({kTmp + "a.log", kTmp + "backup/"}),
+                   [] { bindMount("/opt/outside", kTmp + "backup"); }),
+             R"({"clean_paths":["/usr/local/ovk/tmp/a.log"]})"
+             "\n",
+             kOutsideLeft + "/root/\n/usr/local/\n/usr/local/ovk/\n" + kTmp + "\n" + kTmp +
+                 "backup/\n" + kTmp + "backup/keep\n" + kTmp + "backup/sub/\n" + kTmp +
+                 "backup/sub/keep\n/var/cache/\n",
+             "Device or resource busy\n"),
       repair("links at depth inside a listed directory",
              plant(with({"/var/cache/apt/archives/dir -> /opt/outside",
                          "/var/cache/apt/archives/file -> /opt/outside/keep",
