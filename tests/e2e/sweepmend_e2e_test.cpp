@@ -172,9 +172,39 @@ Case readOnlyTemporaryDirectory() {
                      journal);
 }
 
+// On tmpfs a file holds whole pages and a directory none.
+Case bytesFreed() {
+  const auto prepare = [] {
+    for (const char* entry :
+         {"/var/cache/kept", "/var/cache/apt/a", "/usr/local/ovk/tmp/t", "/usr/local/ovk/tmp/d/f",
+          "/var/cache/apt/empty", "/var/cache/yum/big"}) {
+      plantEntry(entry);
+    }
+    writeFile("/var/cache/apt/empty", "");
+    writeFile("/var/cache/yum/big", std::string(10000, 'x'));
+    // A second link inside counts its file once; a link outside keeps it in use.
+    if (::link("/var/cache/apt/a", "/var/cache/apt/b") != 0 ||
+        ::link("/var/cache/kept", "/var/cache/apt/c") != 0) {
+      throw std::runtime_error("link");
+    }
+  };
+  return withJournal(
+      repair("entries removed and bytes freed: each inode once, none for one linked outside",
+             prepare,
+             R"({"clean_paths":["/usr/local/ovk/tmp/d/","/usr/local/ovk/tmp/t",)"
+             R"("/var/cache/apt/","/var/cache/yum/"]})"
+             "\n",
+             "/opt/\n/root/\n/usr/local/\n/usr/local/ovk/\n" + kTmp +
+                 "\n/var/cache/\n/var/cache/kept\n"),
+      cleaned("/root/veltrosin", 0, 0) + cleaned("/var/cache/veltrosin_installer", 0, 0) +
+          cleaned("/usr/local/ovk/tmp", 3, 8192) + cleaned("/var/cache/apt", 5, 4096) +
+          cleaned("/var/cache/yum", 2, 12288) + finished(10, 24576, 0));
+}
+
 TEST(Sweepmend, RepairRemovesTheCleanupList) {
   runCases({
       readOnlyTemporaryDirectory(),
+      bytesFreed(),
       repair("nothing present", plant({}), "null\n", kBareHost),
       repair("a listed directory goes itself, not only its contents",
              plant({"/var/cache/apt/archives/partial/a.deb", "/var/cache/apt/pkgcache.bin",
