@@ -28,6 +28,19 @@ rows=(
     "missing|4|=\nUnit $unit could not be found.\n|5|=\nFailed to restart $unit: Unit $unit not found.\n|missing"
 )
 
+# The journal as journalctl gives it back: the entry exact, and the catalog's
+# explanation beside it with journalctl -x.
+set_state "$unit" running
+run_tool coremend --check
+same_entries "running: --check's journal entry" coremend \
+    "$(service_entry status "$unit" "$unit" 0 running 7)"
+if in_host journalctl -x HOSTMEND_RUN_ID="$(last_run_id coremend)" |
+    grep -F "ran \"systemctl status $unit\", which exited with" >/dev/null; then
+    pass "journalctl -x shows the catalog's text of the entry"
+else
+    fail "journalctl -x shows the catalog's text of the entry"
+fi
+
 for row in "${rows[@]}"; do
     IFS='|' read -r state check_exit check_msg repair_exit repair_msg after <<<"$row"
     set_state "$unit" "$state"
@@ -43,5 +56,8 @@ for row in "${rows[@]}"; do
     check_report "$state: --repair" "$work/out" "$unit" "$repair_exit" "$repair_msg"
     same "$state: unit after --repair" "$(unit_state "$unit")" "$after"
 done
+# The last run was the repair of the missing unit.
+same_entries "missing: --repair's journal entry" coremend \
+    "$(service_entry restart "$unit" "$unit" 5 stopped 4 "Failed to restart $unit: Unit $unit not found.")"
 
 finish

@@ -43,6 +43,11 @@ for row in "${rows[@]}"; do
     check_report "$what" "$work/out" "$unit" "$exit" "$msg"
     same "$what: server afterwards" "$(unit_state "$unit")" "$after"
     same "$what: select 1 afterwards" "$(query)" "$answer"
+    action=status priority=7 status=running
+    [[ $word == --check ]] || action=restart priority=6
+    [[ $exit == 0 ]] || status=stopped
+    same_entries "$what: journal entry" dbmend \
+        "$(service_entry "$action" "$unit" "$unit" "$exit" "$status" "$priority")"
 done
 
 finish

@@ -37,7 +37,40 @@ for row in "${check_rows[@]}"; do
     else
         fail "$what: the report covers /"
     fi
+    same_entries "$what: journal entry" sweepmend "disk-report 7
+MESSAGE=disk report: hoststat exit code ${status/-/0}
+HOSTMEND_EXIT_CODE=${status/-/0}"
 done
+
+# The entry of one location cleaned: the count of its entries and du's bytes
+# (allocated blocks, each inode once) taken before the run, of the matches given.
+cleaned_entry() {
+    local location=$1 entries=0 bytes=0
+    shift
+    if in_host ls -d "$@" >/dev/null 2>&1; then
+        entries=$(in_host find "$@" | wc -l)
+        bytes=$(in_host du -scB1 "$@" | tail -n 1 | cut -f1)
+    fi
+    total_entries=$((total_entries + entries)) total_bytes=$((total_bytes + bytes))
+    printf 'location-cleaned 6\nMESSAGE=cleaned %s: %s entries removed, %s bytes freed\n' \
+        "$location" "$entries" "$bytes"
+    printf 'HOSTMEND_ACTION=remove\nHOSTMEND_PATH=%s\n' "$location"
+    printf 'HOSTMEND_ENTRIES_REMOVED=%s\nHOSTMEND_BYTES_FREED=%s\n' "$entries" "$bytes"
+}
+
+# The five locations' entries and the totals, from what is there now.
+cleanup_entries() {
+    total_entries=0 total_bytes=0
+    cleaned_entry /root/veltrosin /root/veltrosin
+    cleaned_entry /var/cache/veltrosin_installer /var/cache/veltrosin_installer
+    cleaned_entry /usr/local/ovk/tmp /usr/local/ovk/tmp/a.log /usr/local/ovk/tmp/sess
+    cleaned_entry /var/cache/apt /var/cache/apt
+    cleaned_entry /var/cache/yum /var/cache/yum
+    printf 'cleanup-finished 6\nMESSAGE=cleanup finished: %s entries removed, %s bytes freed, 0 matches left\n' \
+        "$total_entries" "$total_bytes"
+    printf 'HOSTMEND_ACTION=remove\nHOSTMEND_ENTRIES_REMOVED=%s\nHOSTMEND_BYTES_FREED=%s\n' \
+        "$total_entries" "$total_bytes"
+}
 
 # --repair.  The apt cache is the host's own; the panel's locations are made
 # here.  Dot names in the panel's tmp directory stay, and so does the directory.
@@ -64,7 +97,9 @@ for row in "${repair_rows[@]}"; do
         leftovers
         same "$what: apt has a cache" "$(in_host sh -c 'ls /var/cache/apt/*.bin | wc -l')" 2
     fi
+    cleanup_entries >"$work/want-entries"
     run_tool sweepmend --repair
+    same_entries "$what: journal entries" sweepmend "$(<"$work/want-entries")"
     same "$what: exit status" "$rc" 0
     same "$what: nothing on stderr" "$(<"$work/err")" ""
     same "$what: report" "$(<"$work/out")" "$report"

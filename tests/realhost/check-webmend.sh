@@ -86,6 +86,34 @@ for row in "${rows[@]}"; do
     expected_array "${items[@]}" >"$work/want"
     same_file "$what: reports" "$work/out" "$work/want"
 
+    # One entry per unit acted on, after the registry's failure; a failed
+    # try-restart is a warning with systemctl's last line.
+    entries=""
+    if [[ $registry == fail=* ]]; then
+        entries=$(printf 'registry-failed 4\nMESSAGE=%s%s\nHOSTMEND_ERROR=%s' \
+            "Unable to get php-fpm services list: " "interpbook failed with exit code 1" \
+            "interpbook failed with exit code 1")$'\n'
+    fi
+    for item in "${items[@]}"; do
+        unit=${item%:*} exit=${item##*:}
+        if [[ $exit == 0 ]]; then
+            entries+=$(service_entry try-restart "$unit" "$unit.service" 0 running 6)$'\n'
+        else
+            entries+=$(service_entry try-restart "$unit" "$unit.service" "$exit" stopped 4 \
+                "Failed to try-restart $unit.service: Unit $unit.service not found.")$'\n'
+        fi
+    done
+    same_entries "$what: journal entries" webmend "${entries%$'\n'}"
+    # journalctl -u shows the try-restart among nginx's own lines.
+    id=$(last_run_id webmend)
+    same "$what: journalctl -u nginx.service shows the try-restart" \
+        "$(in_host journalctl -u nginx.service -o json | python3 -c '
+import json, sys
+for line in sys.stdin:
+    entry = json.loads(line)
+    if entry.get("HOSTMEND_RUN_ID") == sys.argv[1]:
+        print(entry["MESSAGE"])' "$id")" "try-restart nginx: exit code 0, running"
+
     for unit in "${services[@]}"; do
         want=$nginx
         [[ $unit == nginx ]] || want=running

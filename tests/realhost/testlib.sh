@@ -9,6 +9,7 @@ host=$here/host.sh
 host_name=""
 work=$(mktemp -d)
 rc=0  # exit status of the last run_tool
+version=""  # of the package installed
 
 # boot_host NAME DEB: boots the host and installs the package DEB in it with
 # dpkg, so that the tools run from /usr/sbin as an admin has them; the host
@@ -25,16 +26,18 @@ boot_host() {
     "$host" up "$host_name" "$@" 2>"$work/up.log" || cannot_boot "the test host" "$work/up.log"
     cat "$work/up.log"
     in_host sh -c 'cat >/var/tmp/hostmend.deb && dpkg -i /var/tmp/hostmend.deb >/dev/null' <"$deb"
+    version=$(dpkg-deb -f "$deb" Version)
 }
 
 in_host() { "$host" exec "$host_name" "$@"; }
 
-# run_tool CMD [ARG]...: runs CMD in the host; its output lands in $work/out
-# and $work/err, its exit status in $rc.
+# run_tool CMD [ARG]...: runs CMD in the host from a shell, as a panel or cron
+# would (its journal entries name the shell as the caller); its output lands in
+# $work/out and $work/err, its exit status in $rc.
 run_tool() {
     local verdict
     rc=0
-    in_host "$@" >"$work/out" 2>"$work/err" || rc=$?
+    in_host sh -c '"$@"; exit $?' sh "$@" >"$work/out" 2>"$work/err" || rc=$?
     # A JSON result must match its schema (validate.py knows which applies).
     if [[ -s $work/out ]]; then
         if verdict=$("$here/../schemas/validate.py" output "$1" "${2-}" "$work/out"); then
@@ -107,4 +110,30 @@ check_report() {
         fail "$what: report"
         printf '       got:  %q\n       want: {"message":"...%s...%s\n' "$line" "$msg" "$end"
     fi
+}
+
+# last_run_id TOOL: the HOSTMEND_RUN_ID of TOOL's last run, once the journal has
+# written everything down.
+last_run_id() {
+    in_host journalctl --sync
+    in_host journalctl SYSLOG_IDENTIFIER="$1" -n 1 -o json |
+        python3 -c 'import json, sys; print(json.load(sys.stdin)["HOSTMEND_RUN_ID"])'
+}
+
+# same_entries WHAT TOOL WANT: the journal entries of TOOL's last run, as
+# journal_entries.py writes them, must be WANT exactly (faults included).
+same_entries() {
+    local id
+    id=$(last_run_id "$2")
+    same "$1" "$(in_host journalctl HOSTMEND_RUN_ID="$id" -o json |
+        "$here/journal_entries.py" "$2" "$version")" "$3"
+}
+
+# service_entry ACTION UNIT SYSTEMD_UNIT EXIT STATUS PRIORITY [ERROR]: the entry
+# of one systemctl run, as journal_entries.py writes it.
+service_entry() {
+    printf 'service-action %s\nMESSAGE=%s %s: exit code %s, %s\n' "$6" "$1" "$2" "$4" "$5"
+    printf 'HOSTMEND_ACTION=%s\nHOSTMEND_UNIT=%s\nOBJECT_SYSTEMD_UNIT=%s\n' "$1" "$2" "$3"
+    printf 'HOSTMEND_EXIT_CODE=%s\nHOSTMEND_STATUS=%s\n' "$4" "$5"
+    [[ -z ${7-} ]] || printf 'HOSTMEND_ERROR=%s\n' "$7"
 }
