@@ -144,18 +144,28 @@ def _is_error(cell):
     return isinstance(cell, str) and cell.startswith("error: ")
 
 
+def fleet_problems(row, words=("unreachable", "error", "repair")):
+    """Of WORDS, what went wrong on the server of ROW: "unreachable", "error" (a tool failed
+    or did not run) and "repair" (a repair failed)."""
+    cells = [row.get(k) for k in ("engine", "database", "disk", "web", "clean_paths")]
+    found = {
+        "unreachable": "unreachable" in cells,
+        "error": any(_is_error(c) for c in cells),
+        "repair": bool(row.get("failures")),
+    }
+    return [w for w in words if found.get(w)]
+
+
 def fleet_counts(rows):
     """How many servers were unreachable, had a tool fail ("error"), a repair fail
     ("repair"), were not reached, and had something repaired."""
-    cells = {h: [r.get(k) for k in ("engine", "database", "disk", "web", "clean_paths")] for h, r in rows.items()}
-    return {
-        "hosts": len(rows),
-        "unreachable": len([h for h in rows if "unreachable" in cells[h]]),
-        "error": len([h for h in rows if any(_is_error(c) for c in cells[h])]),
-        "repair": len([h for h, r in rows.items() if r.get("failures")]),
-        "not_reached": len([h for h, r in rows.items() if r.get("engine") == NOT_REACHED]),
-        "repaired": len([h for h, r in rows.items() if r.get("repaired")]),
-    }
+    counts = {"hosts": len(rows), "unreachable": 0, "error": 0, "repair": 0}
+    for row in rows.values():
+        for word in fleet_problems(row):
+            counts[word] += 1
+    counts["not_reached"] = len([r for r in rows.values() if r.get("engine") == NOT_REACHED])
+    counts["repaired"] = len([r for r in rows.values() if r.get("repaired")])
+    return counts
 
 
 def fleet_summary(hostvars, hosts, run=None):
@@ -180,11 +190,6 @@ def fleet_summary(hostvars, hosts, run=None):
     summary_run = dict(run or {})
     summary_run["counts"] = fleet_counts(rows)
     return {"run": summary_run, "hosts": rows}
-
-
-def fleet_failing(counts, fail_on):
-    """The words of FAIL_ON (unreachable, error, repair) whose count is not zero."""
-    return ["%d %s" % (counts[w], w) for w in fail_on if counts.get(w)]
 
 
 def _web_column(web):
@@ -220,8 +225,8 @@ class FilterModule(object):
     def filters(self):
         return {
             "fleet_counts": fleet_counts,
-            "fleet_failing": fleet_failing,
             "fleet_needs_restart": fleet_needs_restart,
+            "fleet_problems": fleet_problems,
             "fleet_rollout_stops": fleet_rollout_stops,
             "fleet_row": fleet_row,
             "fleet_state": fleet_state,

@@ -151,9 +151,11 @@ RULES = [
                            "c": {"engine": "not reached", "database": "not reached", "repaired": []},
                            "d": {"engine": "running", "database": "running", "repaired": ["engine"]}},),
      {"hosts": 4, "unreachable": 1, "error": 1, "repair": 1, "not_reached": 1, "repaired": 1}),
-    (fleet.fleet_failing, ({"unreachable": 1, "error": 0, "repair": 2}, ["unreachable", "error", "repair"]),
-     ["1 unreachable", "2 repair"]),
-    (fleet.fleet_failing, ({"unreachable": 1, "error": 0, "repair": 2}, []), []),
+    (fleet.fleet_problems, ({"engine": "unreachable", "database": "unreachable"},), ["unreachable"]),
+    (fleet.fleet_problems, ({"engine": "running", "web": "error: x", "failures": {"database": "y"}},),
+     ["error", "repair"]),
+    (fleet.fleet_problems, ({"engine": "running", "web": "error: x", "failures": {"database": "y"}}, []), []),
+    (fleet.fleet_problems, ({"engine": "running", "web": {"nginx": "failed"}, "failures": {}},), []),
 ]
 
 class Rules(unittest.TestCase):
