@@ -56,12 +56,14 @@ options:
     version_added: 1.1.0
 attributes:
   check_mode:
+    description: Can run in check mode and return changed status prediction without modifying target.
     support: partial
     details:
       - The word C(check) runs as usual, since it changes nothing.
       - Every other word does not run; the task then predicts C(changed=true), including a
         cleanup that would find nothing to remove.
   diff_mode:
+    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
     support: none
 notes:
   - The repairs need root, so run those tasks as root or with C(become).
@@ -128,18 +130,21 @@ units:
     - The states of each unit that the tool's report names, read with C(systemctl show)
       after the tool ran (after a repair, I(settle) seconds later), by unit name as the
       report gives it. A unit whose states could not be read is left out.
+  version_added: 1.1.0
   returned: when the tool ran
   type: dict
   sample: {"mariadb.service": {"LoadState": "loaded", "ActiveState": "active",
            "SubState": "running", "UnitFileState": "enabled"}}
 failed_units:
   description: The units that a failed repair did not bring back, named as in the reports.
+  version_added: 1.1.0
   returned: when a repair ran and failed for that reason
   type: list
   elements: str
   sample: ["mariadb.service"]
 diagnostics:
   description: Each line the tool wrote on standard error, after the tool's command.
+  version_added: 1.1.0
   returned: when the tool ran
   type: list
   elements: str
