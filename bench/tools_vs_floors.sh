@@ -6,9 +6,12 @@
 #      program doing the same (posix_spawn, poll on both pipes, waitpid, one write);
 #      coremend --help against a C++ program that only prints the usage line;
 #   3. the peak resident memory of coremend --check on 64 MiB of output, against 64 MiB;
-#   4. webmend with 300 PHP-FPM services against a /bin/sh loop making the same 302 calls.
+#   4. webmend with 300 PHP-FPM services against a /bin/sh loop making the same 302 calls;
+#   5. the instructions of coremend --check and of webmend with 300 services against a build
+#      of BASELINE (a git revision, default main), with a journal socket present whose
+#      reader is this script's own: what the journal entries cost.
 #
-#   bench/tools_vs_floors.sh [ROUNDS]
+#   bench/tools_vs_floors.sh [ROUNDS [BASELINE]]
 #
 # Runs as root, from any directory, on the build that `scripts/build.sh default` makes
 # (built first). It works in a private mount namespace where /opt is an empty tmpfs and
@@ -20,11 +23,19 @@ if [[ "${1:-}" != --in-namespace ]]; then
   "$root/scripts/install-deps.sh"
   "$root/scripts/build.sh" default >/dev/null
   cmake --build "$root/build" --target benchmarks >/dev/null
+  # The baseline's tools, built from its files alone (no checkout, no worktree).
+  baseline=$root/build-baseline
+  rm -rf "$baseline" && mkdir -p "$baseline/src"
+  git -C "$root" archive "${2:-main}" | tar -x -C "$baseline/src"
+  cmake -S "$baseline/src" -B "$baseline" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+    >/dev/null
+  cmake --build "$baseline" --target coremend webmend -j "$(nproc)" >/dev/null
   exec unshare --mount --propagation private "$0" --in-namespace "$@"
 fi
 shift
 rounds=${1:-21}
 bin=$root/build/bin
+baseline_bin=$root/build-baseline/bin
 compare=$bin/bench_compare
 
 work=$(mktemp -d)
@@ -45,6 +56,20 @@ mount -t tmpfs tmpfs /opt
   echo "/opt is not a private mount" >&2
   exit 1
 }
+# The journal's socket is ours, on a private /run: the machine's journal never sees a run.
+mount -t tmpfs tmpfs /run
+mkdir -p /run/systemd/journal
+/usr/bin/python3 -c '
+import socket, sys
+journal = socket.socket(socket.AF_UNIX, socket.SOCK_DGRAM)
+journal.bind("/run/systemd/journal/socket")
+print("ready", flush=True)
+while True:
+    journal.recv(1 << 20)
+' >"$work/journal-ready" &
+reader=$!
+trap 'kill "$reader"; rm -rf "$work"' EXIT
+until [[ -s "$work/journal-ready" ]]; do sleep 0.05; done
 
 # The registry: 300 PHP-FPM services, printed by a script (called once per webmend run).
 units=()
@@ -123,3 +148,13 @@ done
 echo "== 4. webmend, 300 PHP-FPM services"
 "$compare" "$rounds" 1 "webmend" "$bin/webmend" --restart-web-hosting \
   -- "/bin/sh loop" /bin/sh "$work/loop.sh"
+echo
+echo "== 5. instructions with a journal socket present, this build against the baseline"
+for command in "coremend --check" "webmend --restart-web-hosting"; do
+  # shellcheck disable=SC2086 # the tool's word is meant to split off
+  now=$(instructions "$bin"/$command)
+  # shellcheck disable=SC2086
+  before=$(instructions "$baseline_bin"/$command)
+  awk -v n="$now" -v b="$before" -v name="$command" \
+    'BEGIN { printf "%-30s %d, baseline %d: ratio %.4f\n", name, n, b, n / b }'
+done
