@@ -170,7 +170,9 @@ same "repair: summary" "$(summary "" "r['engine'] + '/' + r['database'] + str(r[
 play fleet_repair
 same "repair again: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=failed"
 
-# The web hosting stack and the caches, when asked.
+# The web hosting stack and the caches, when asked. The history below starts here.
+sleep 1
+history_since=@$(date +%s)
 play fleet_repair -e hostmend_restart_web=true -e hostmend_clean_caches=true
 same "web and cleanup: changes" "$(changes)" "db-stopped=2 engine-failed=2 healthy=2 unreachable=failed"
 same "web and cleanup: unreachable tried once" "$(tries)" 1
@@ -178,6 +180,20 @@ same "web and cleanup: removed" "$(summary "" "r['clean_paths']")" \
     "db-stopped=['/var/cache/apt/'] engine-failed=['/root/veltrosin/', '/var/cache/apt/'] healthy=['/var/cache/apt/'] unreachable=unreachable"
 same "web and cleanup: web cells" "$(summary "" "r['web']")" \
     "$(printf "%s={'apache2': 'running', 'nginx': 'running', 'php8.2-fpm': 'running'} " db-stopped engine-failed healthy)unreachable=unreachable"
+
+# What that run left in each server's journal, gathered: its restarts with their caller
+# (Ansible's Python), its cleanup with the bytes freed; the status checks are left out.
+play fleet_history -e hostmend_since="$history_since"
+same "history: exit status" "$rc" 0
+same "history: restarts" \
+    "$(summary hostmend-fleet-history.json "r['restarts'] if isinstance(r['restarts'], str) else ' '.join(x['unit'] + ':' + x['outcome'] + ':' + x['caller'].split('[')[0] for x in r['restarts'])")" \
+    "$(printf '%s=php8.2-fpm:running:python3 apache2:running:python3 nginx:running:python3 ' db-stopped engine-failed healthy)unreachable=unreachable"
+same "history: cleanups" \
+    "$(summary hostmend-fleet-history.json "r['cleanups'] if isinstance(r['cleanups'], str) else [c['bytes_freed'] > 0 for c in r['cleanups']]")" \
+    "db-stopped=[True] engine-failed=[True] healthy=[True] unreachable=unreachable"
+same "history: the run" \
+    "$(/usr/bin/python3 -c 'import json; r = json.load(open("hostmend-fleet-history.json"))["run"]; c = r["counts"]; print(r["playbook"], r["since"], c["hosts"], c["unreachable"], c["restarts"], c["cleanups"])')" \
+    "hostmend.panel.fleet_history $history_since 4 1 9 3"
 
 # A database whose restart fails, a masked one and one still starting: the first fails its
 # repair and the run, the others are left alone, the one starting not even restarted.

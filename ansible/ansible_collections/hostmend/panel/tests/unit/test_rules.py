@@ -2,6 +2,7 @@
 # states to cells; when a restart failed) and the summary's decisions, as table rows. Run
 # with Debian's python3:
 #   /usr/bin/python3 -m unittest discover -s tests/unit
+import json
 import pathlib
 import sys
 import unittest
@@ -10,6 +11,7 @@ import unittest
 sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[5]))
 
 from ansible_collections.hostmend.panel.plugins.filter import fleet  # noqa: E402
+from ansible_collections.hostmend.panel.plugins.filter import fleet_history as history  # noqa: E402
 from ansible_collections.hostmend.panel.plugins.module_utils import rules as mend  # noqa: E402
 
 STOPPED = '{"message":"","name":"tarnwick.service","status":"stopped"}\n'
@@ -96,8 +98,51 @@ def hostvars_web(*results):
 WEB_FAILED = {"rc": 0, "failed": True, "failed_units": ["nginx"], "report": []}
 WEB_OK = {"rc": 0, "changed": True, "report": []}
 
+
+def journal_line(**fields):
+    """One line of journalctl -o json, at 2026-12-08T03:12:00Z."""
+    return json.dumps(dict(fields, __REALTIME_TIMESTAMP="1796699520000000"))
+
+
+SERVICE = history.SERVICE_ACTION
+JOURNAL = "\n".join([
+    journal_line(MESSAGE_ID=SERVICE, HOSTMEND_ACTION="status", HOSTMEND_UNIT="tarnwick.service"),
+    # A name that is not UTF-8 comes as its bytes.
+    journal_line(MESSAGE_ID=SERVICE, HOSTMEND_ACTION="try-restart", HOSTMEND_UNIT=[99, 97, 102, 233],
+                 HOSTMEND_STATUS="running", HOSTMEND_EXIT_CODE="0", HOSTMEND_TOOL="webmend",
+                 HOSTMEND_CALLER_COMM="python3", HOSTMEND_CALLER_PID="4242"),
+    journal_line(MESSAGE_ID=SERVICE, HOSTMEND_ACTION="restart", HOSTMEND_UNIT="mariadb.service",
+                 HOSTMEND_STATUS="stopped", HOSTMEND_EXIT_CODE="1", HOSTMEND_TOOL="dbmend",
+                 HOSTMEND_CALLER_COMM="cron", HOSTMEND_CALLER_PID="17"),
+    journal_line(MESSAGE_ID=history.CLEANUP_FINISHED, HOSTMEND_BYTES_FREED="73728"),
+    "",
+])
+RESTARTED = {"unit": "caf\ufffd", "time": "2026-12-08T03:12:00Z", "action": "try-restart",
+             "outcome": "running", "exit_code": 0, "tool": "webmend", "caller": "python3[4242]"}
+FAILED_RESTART = {"unit": "mariadb.service", "time": "2026-12-08T03:12:00Z", "action": "restart",
+                  "outcome": "stopped", "exit_code": 1, "tool": "dbmend", "caller": "cron[17]"}
+HISTORY = {"restarts": [RESTARTED, FAILED_RESTART],
+           "cleanups": [{"time": "2026-12-08T03:12:00Z", "bytes_freed": 73728}]}
+
 # function, its arguments -> what it returns
 RULES = [
+    # The history of a server from its journal: restarts and cleanups, status checks left out.
+    (history.fleet_history_row, (JOURNAL,), HISTORY),
+    (history.fleet_history_row, ("",), {"restarts": [], "cleanups": []}),
+    (history.fleet_history,
+     ({"a": {"hostmend_journal": {"rc": 0, "stdout": JOURNAL}}, "b": {"hostmend_journal": UNREACHABLE},
+       "c": {"hostmend_journal": {"rc": 1, "failed": True, "stderr": "No journal files were found.\n"}}},
+      ["a", "b", "c"], {"since": "24 hours ago"}),
+     {"run": {"since": "24 hours ago",
+              "counts": {"hosts": 3, "unreachable": 1, "error": 1, "restarts": 2, "failed_restarts": 1,
+                         "cleanups": 1, "bytes_freed": 73728}},
+      "hosts": {"a": HISTORY, "b": {"restarts": "unreachable", "cleanups": "unreachable"},
+                "c": {"restarts": "error: No journal files were found.",
+                      "cleanups": "error: No journal files were found."}}}),
+    (history.fleet_history_table, ({"hosts": {"a": HISTORY, "b": {"restarts": "unreachable"}}},),
+     ["host  restarts     failed  last restart                                  cleanups  bytes freed",
+      "a     2            1       2026-12-08T03:12:00Z mariadb.service stopped  1         73728",
+      "b     unreachable"]),
     # After a restart: engine and database must be active again, and say why not.
     (mend.repair_failures, ("dbmend", ran("running"), {DB: states()}, 5), []),
     (mend.repair_failures, ("dbmend", {"report": dict(WEB[2], name=DB)}, {DB: states(active="failed")}, 5),
