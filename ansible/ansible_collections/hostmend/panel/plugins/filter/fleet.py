@@ -8,6 +8,7 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 from ansible_collections.hostmend.panel.plugins.module_utils.rules import unit_cell
+from ansible_collections.hostmend.panel.plugins.module_utils.table import aligned
 
 NOT_REACHED = "not reached"
 # The variables a playbook registers its results in, by their name in fleet_row.
@@ -217,8 +218,7 @@ def fleet_table(summary):
             "repaired": ", ".join(row.get("repaired") or []) or "-",
         }
         lines.append([cells[c] if c in cells else row.get(c, "") for c in columns])
-    widths = [max(len(line[i]) for line in lines) for i in range(len(columns))]
-    return ["  ".join(cell.ljust(w) for cell, w in zip(line, widths)).rstrip() for line in lines]
+    return aligned(lines)
 
 
 class FilterModule(object):

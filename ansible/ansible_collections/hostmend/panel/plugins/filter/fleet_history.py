@@ -10,6 +10,8 @@ __metaclass__ = type
 import datetime
 import json
 
+from ansible_collections.hostmend.panel.plugins.module_utils.table import aligned
+
 # The kinds of entry that the history is made of, as the tools' catalog names them.
 SERVICE_ACTION = "d9810defc7814e2e84b06cc98ee34bd3"
 CLEANUP_FINISHED = "c104600dd4a543419d586800791c9653"
@@ -102,8 +104,7 @@ def fleet_history_table(summary):
             str(len(row["cleanups"])),
             str(sum(c["bytes_freed"] for c in row["cleanups"])),
         ])
-    widths = [max(len(line[i]) for line in lines) for i in range(len(lines[0]))]
-    return ["  ".join(cell.ljust(w) for cell, w in zip(line, widths)).rstrip() for line in lines]
+    return aligned(lines)
 
 
 class FilterModule(object):
