@@ -25,7 +25,8 @@ int servicePriority(const std::string& action, int exitCode) {
 }
 
 void recordServiceAction(const std::string& action, const std::string& unit, int exitCode,
-                         const std::string& status, std::string error) {
+                         std::string error) {
+  const std::string status = serviceStatus(action, exitCode);
   std::vector<JournalField> fields = {{"HOSTMEND_ACTION", action},
                                       {"HOSTMEND_UNIT", unit},
                                       {"OBJECT_SYSTEMD_UNIT", systemctlUnitName(unit)},
@@ -88,7 +89,7 @@ nlohmann::json runServiceAction(const std::string& action, const std::string& un
   std::string error =
       action != "status" && exitCode != 0 ? lastNonEmptyLine(run.stderrText) : std::string();
   nlohmann::json report = makeServiceReport(action, unit, std::move(run));
-  recordServiceAction(action, unit, exitCode, serviceStatus(action, exitCode), std::move(error));
+  recordServiceAction(action, unit, exitCode, std::move(error));
   return report;
 }
 
