@@ -27,11 +27,13 @@ int servicePriority(const std::string& action, int exitCode) {
 void recordServiceAction(const std::string& action, const std::string& unit, int exitCode,
                          std::string error) {
   const std::string status = serviceStatus(action, exitCode);
-  std::vector<JournalField> fields = {{"HOSTMEND_ACTION", action},
-                                      {"HOSTMEND_UNIT", unit},
-                                      {"OBJECT_SYSTEMD_UNIT", systemctlUnitName(unit)},
-                                      {"HOSTMEND_EXIT_CODE", std::to_string(exitCode)},
-                                      {"HOSTMEND_STATUS", status}};
+  std::vector<JournalField> fields = {{"HOSTMEND_ACTION", action}, {"HOSTMEND_UNIT", unit}};
+  // The empty name is no unit at all to systemctl.
+  if (std::string completed = systemctlUnitName(unit); !completed.empty()) {
+    fields.push_back({"OBJECT_SYSTEMD_UNIT", std::move(completed)});
+  }
+  fields.push_back({"HOSTMEND_EXIT_CODE", std::to_string(exitCode)});
+  fields.push_back({"HOSTMEND_STATUS", status});
   if (!error.empty()) fields.push_back({"HOSTMEND_ERROR", std::move(error)});
   sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode),
                    action + " " + unit + ": exit code " + std::to_string(exitCode) + ", " + status,
