@@ -9,8 +9,11 @@ source "$(dirname "$0")/testlib.sh"
 
 boot_host "journal-$$" "$1"
 
-# Something for each cleanup to remove, so that a repair sends its entries.
-leftovers() { in_host sh -e -c 'mkdir -p /root/veltrosin/sub && touch /root/veltrosin/sub/x'; }
+# The same things for each cleanup to remove, so that a repair sends its entries.
+leftovers() {
+    in_host sh -e -c 'mkdir -p /root/veltrosin/sub /var/cache/apt &&
+        touch /root/veltrosin/sub/x /var/cache/apt/pkgcache.bin'
+}
 
 # run_guarded NAME CMD [ARG]...: runs CMD as run_tool does, under the hang guard;
 # its stdout, stderr and exit status land in $work/NAME.{out,err,rc}.
@@ -65,13 +68,9 @@ for row in "${rows[@]}"; do
     start=$SECONDS
     # shellcheck disable=SC2086
     run_guarded "$name.frozen" $command
-    same "$command: finishes inside the hang guard" "$(<"$work/$name.frozen.rc")" \
-        "$(<"$work/$name.working.rc")"
-    if ((SECONDS - start < 10)); then
-        pass "$command: well inside it ($((SECONDS - start)) s)"
-    else
-        fail "$command: well inside it ($((SECONDS - start)) s)"
-    fi
+    # The guard's status (124) would differ from the working run's.
+    same "$command: finishes inside the hang guard (in $((SECONDS - start)) s)" \
+        "$(<"$work/$name.frozen.rc")" "$(<"$work/$name.working.rc")"
     same_file "$command: stdout as with a working journal" "$work/$name.frozen.out" \
         "$work/$name.working.out"
     same_file "$command: stderr as with a working journal" "$work/$name.frozen.err" \
