@@ -1,11 +1,13 @@
 #include "cache_cleanup.h"
 
 #include <array>
+#include <filesystem>
 #include <string>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "apt_lock.h"
 #include "cleanup_report.h"
 #include "match_removal.h"
 #include "output.h"
@@ -18,6 +20,10 @@ struct CleanupPattern {
   // A location is cleaned on whatever is mounted there (it may be a mount of its own); an
   // entry of the temporary directory that is a mount point is not the panel's to empty.
   MountedMatch mounted;
+  // The lock file of the package manager that owns the location, relative to it: held
+  // while the location is removed, so that the packages it is fetching or installing stay,
+  // and unlinked last, so that one starting meanwhile still finds it held.
+  const char* lockFile = "";
 };
 
 // Processed in this order. A pattern ending in "/" matches the location itself; "*" matches
@@ -26,7 +32,7 @@ const std::array<CleanupPattern, 5> kCleanupPatterns = {{
     {"/root/veltrosin/", MountedMatch::Enter},
     {"/var/cache/veltrosin_installer/", MountedMatch::Enter},
     {"/usr/local/ovk/tmp/*", MountedMatch::Keep},
-    {"/var/cache/apt/", MountedMatch::Enter},
+    {"/var/cache/apt/", MountedMatch::Enter, "archives/lock"},
     {"/var/cache/yum/", MountedMatch::Enter},
 }};
 
@@ -34,9 +40,13 @@ const std::array<CleanupPattern, 5> kCleanupPatterns = {{
 
 void cleanDiskSpace() {
   std::vector<std::string> removed;
-  for (const auto& [pattern, mounted] : kCleanupPatterns) {
+  for (const auto& [pattern, mounted, lockFile] : kCleanupPatterns) {
     for (std::string& match : expandPattern(pattern)) {
-      if (const std::error_code error = removeMatch(match, mounted)) {
+      HeldLock lock;
+      std::error_code error;
+      if (*lockFile != '\0') error = takeLock(std::filesystem::path(match) / lockFile, lock);
+      if (!error) error = removeMatch(match, mounted, lock.held() ? lockFile : "");
+      if (error) {
         writeDiagnosticLine(error.message());
       } else {
         removed.push_back(std::move(match));

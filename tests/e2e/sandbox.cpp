@@ -39,8 +39,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The processes that whenRemovedFrom started for this run.
+// The processes that whenRemovedFrom and holdLockWhileToolRuns started for this run.
 std::vector<pid_t> besideTool;
+// The write ends of the pipes whose end tells those processes that the tool has ended.
+std::vector<int> untilToolEnds;
 
 // The run's scratch directory, for what the set-up keeps outside the fake host.
 fs::path scratchOfRun;
@@ -211,6 +213,7 @@ void dropCapabilities() {
     int status = 0;
     while (::waitpid(tool, &status, 0) < 0 && errno == EINTR) {
     }
+    for (const int fd : untilToolEnds) ::close(fd);
     for (const pid_t helper : besideTool) {
       while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
       }
@@ -547,4 +550,35 @@ void whenRemovedFrom(const std::string& directory, std::function<void()> work) {
     ::_exit(code);
   }
   besideTool.push_back(helper);
+}
+
+void holdLockWhileToolRuns(const std::string& path) {
+  std::array<int, 2> ready{}, toolEnded{};
+  if (::pipe2(ready.data(), O_CLOEXEC) != 0 || ::pipe2(toolEnded.data(), O_CLOEXEC) != 0) {
+    fail("pipe");
+  }
+  const pid_t holder = ::fork();
+  if (holder < 0) fail("fork");
+  if (holder == 0) {
+    ::close(ready[0]);
+    ::close(toolEnded[1]);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 || ::fcntl(fd, F_SETLK, &whole) != 0) ::_exit(1);
+    ::write(ready[1], "x", 1);
+    char end = 0;
+    while (::read(toolEnded[0], &end, 1) < 0 && errno == EINTR) {
+    }
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(toolEnded[0]);
+  char held = 0;
+  const ssize_t got = ::read(ready[0], &held, 1);
+  ::close(ready[0]);
+  if (got != 1) throw std::runtime_error("cannot lock " + path);
+  besideTool.push_back(holder);
+  untilToolEnds.push_back(toolEnded[1]);
 }

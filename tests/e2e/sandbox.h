@@ -109,3 +109,6 @@ std::string listTree(const std::string& root);
 // is removed (after ten seconds without that, it does not run). The tool's run is over, and
 // inspected, once that process has ended too.
 void whenRemovedFrom(const std::string& directory, std::function<void()> work);
+// Holds a POSIX write lock (fcntl) on the whole of the file `path` from a process of its
+// own, as a package manager at work does, from now until the tool has ended.
+void holdLockWhileToolRuns(const std::string& path);

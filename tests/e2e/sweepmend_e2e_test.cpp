@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -182,6 +183,34 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
              "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n"
              "/var/cache/apt/archives/\n/var/cache/apt/archives/a.deb\n",
              "Device or resource busy\n"),
+      repair("apt at work: its cache stays while another process holds apt's lock",
+             plant({"/var/cache/apt/archives/lock", "/var/cache/apt/archives/partial/a.deb",
+                    "/var/cache/yum/x"},
+                   [] { holdLockWhileToolRuns("/var/cache/apt/archives/lock"); }),
+             R"({"clean_paths":["/var/cache/yum/"]})"
+             "\n",
+             "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n"
+             "/var/cache/apt/archives/\n/var/cache/apt/archives/lock\n"
+             "/var/cache/apt/archives/partial/\n/var/cache/apt/archives/partial/a.deb\n",
+             "Resource temporarily unavailable\n"),
+      repair("apt's lock is held while its cache goes, and its file goes last",
+             // Made last, the lock file is listed first on tmpfs.
+             plant(between("/var/cache/apt/lists/x", "/var/cache/apt/archives/p", 20000,
+                           "/var/cache/apt/archives/lock"),
+                   [] {
+                     // An apt starting meanwhile must find the lock there and held.
+                     whenRemovedFrom("/var/cache/apt/archives", [] {
+                       struct flock probe {};
+                       probe.l_type = F_WRLCK;
+                       const int fd = ::open("/var/cache/apt/archives/lock", O_RDWR);
+                       if (fd < 0 || ::fcntl(fd, F_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) {
+                         writeFile("/opt/unguarded", "");
+                       }
+                     });
+                   }),
+             R"({"clean_paths":["/var/cache/apt/"]})"
+             "\n",
+             kBareHost),
       {"entries of unknown type: a directory under an append-only one is still emptied",
        {{},
         [] {
