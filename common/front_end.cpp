@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <exception>
 #include <string>
 
@@ -25,6 +26,16 @@ void holdClosedStandardDescriptors() {
       ::close(held);
     }
   }
+}
+
+// Whoever started us may have left SIGCHLD ignored (daemons do, and it survives exec):
+// the kernel would then reap our children itself and no wait could learn how they ended.
+// SIGPIPE is ignored so that a reader gone away cannot end us in the middle of a repair: a
+// diagnostic that cannot be written is dropped, and a result that cannot be written is a
+// write error like any other. Each child starts with both at the default (the runner).
+void takeSignalsInHand() {
+  static_cast<void>(std::signal(SIGCHLD, SIG_DFL));
+  static_cast<void>(std::signal(SIGPIPE, SIG_IGN));
 }
 
 int dispatch(const FrontEnd& tool, int argc, char** argv) {
@@ -63,6 +74,7 @@ void writeFailureLine(std::string_view line) {
 int runFrontEnd(const FrontEnd& tool, int argc, char** argv) {
   holdClosedStandardDescriptors();
   startJournal(tool.name);
+  takeSignalsInHand();
   // Running out of memory must end in the line "std::bad_alloc" like any other failure.
   holdMemoryReserve();
   try {

@@ -1,11 +1,14 @@
 #include "output.h"
 
+#include <fcntl.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstddef>
 #include <memory>
+#include <optional>
 #include <system_error>
 #include <utility>
 
@@ -28,6 +31,62 @@ int writeAll(int fd, std::string_view text) {
     text.remove_prefix(static_cast<size_t>(written));
   }
   return 0;
+}
+
+// Raises "write error: <reason>" unless all of `text` reaches standard output.
+void writeOut(std::string_view text) {
+  if (const int error = writeAll(STDOUT_FILENO, text); error != 0) {
+    throw std::system_error(error, std::generic_category(), "write error");
+  }
+}
+
+// Where standard output stands before a result, when what was written of a result that
+// could not be finished can be taken back: a regular file not opened for appending, with
+// nothing of someone else's after that place. A pipe or a terminal has passed the bytes on,
+// and a file opened for appending may be written by others meanwhile: there they stay.
+std::optional<off_t> takeBackPoint() {
+  struct stat status {};
+  const int flags = ::fcntl(STDOUT_FILENO, F_GETFL);
+  if (::fstat(STDOUT_FILENO, &status) != 0 || !S_ISREG(status.st_mode) || flags < 0 ||
+      (flags & O_APPEND) != 0) {
+    return std::nullopt;
+  }
+  const off_t offset = ::lseek(STDOUT_FILENO, 0, SEEK_CUR);
+  if (offset < 0 || offset < status.st_size) return std::nullopt;
+  return offset;
+}
+
+// Runs `write`, which writes one result to standard output. Should it fail, the part of the
+// result that was written is cut off the file again where that can be done, and the next
+// write (the diagnostic, with 2>&1) lands where the result began.
+template <class Write>
+void writeResult(Write write) {
+  const std::optional<off_t> start = takeBackPoint();
+  try {
+    write();
+  } catch (...) {
+    // Nothing more can be done should this fail too: the failure is told either way.
+    if (start && ::ftruncate(STDOUT_FILENO, *start) == 0) {
+      static_cast<void>(::lseek(STDOUT_FILENO, *start, SEEK_SET));
+    }
+    throw;
+  }
+}
+
+// Takes `value` apart from its leaves up, so that the library's destructor finds only empty
+// containers: taking a container apart by itself, the library first allocates a list of its
+// elements, and memory may have run out by then. Our results nest a few levels deep, so the
+// recursion stays short.
+void releaseWithoutAllocating(nlohmann::json& value) noexcept {
+  if (value.is_array()) {
+    auto& elements = value.get_ref<nlohmann::json::array_t&>();
+    for (auto& element : elements) releaseWithoutAllocating(element);
+    elements.clear();
+  } else if (value.is_object()) {
+    auto& members = value.get_ref<nlohmann::json::object_t&>();
+    for (auto& member : members) releaseWithoutAllocating(member.second);
+    members.clear();
+  }
 }
 
 using JsonSink = nlohmann::detail::output_adapter_protocol<char>;
@@ -53,7 +112,7 @@ class StdoutSink : public JsonSink {
   }
 
   void flush() {
-    writeStdout(pending_);
+    writeOut(pending_);
     pending_.clear();
   }
 
@@ -65,9 +124,7 @@ class StdoutSink : public JsonSink {
 }  // namespace
 
 void writeStdout(std::string_view text) {
-  if (const int error = writeAll(STDOUT_FILENO, text); error != 0) {
-    throw std::system_error(error, std::generic_category(), "write error");
-  }
+  writeResult([text] { writeOut(text); });
 }
 
 void writeStderr(std::string_view text) { writeAll(STDERR_FILENO, text); }
@@ -84,9 +141,17 @@ std::string toJsonText(const nlohmann::json& value, int indent) {
   return text;
 }
 
-void writeJsonLine(const nlohmann::json& value, int indent) {
-  const auto sink = std::make_shared<StdoutSink>();
-  serialize(value, indent, sink);
-  sink->write_character('\n');
-  sink->flush();
+void writeJsonLine(nlohmann::json value, int indent) {
+  // Once the result is out, whatever is left to free must not fail for want of memory; on
+  // a failure the same holds for the unwinding.
+  struct Release {
+    nlohmann::json& value;
+    ~Release() { releaseWithoutAllocating(value); }
+  } const release{value};
+  writeResult([&value, indent] {
+    const auto sink = std::make_shared<StdoutSink>();
+    serialize(value, indent, sink);
+    sink->write_character('\n');
+    sink->flush();
+  });
 }

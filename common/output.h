@@ -6,8 +6,10 @@
 
 #include <nlohmann/json.hpp>
 
-// Writes all of `text` to standard output, unbuffered. A result that cannot be delivered is
-// a failure: raises std::system_error "write error: <reason>".
+// Writes all of `text` to standard output, unbuffered, as one result. A result that cannot
+// be delivered is a failure: raises std::system_error "write error: <reason>". Where
+// standard output is a regular file not opened for appending, what was written of it is
+// cut off again first.
 void writeStdout(std::string_view text);
 
 // Writes `text` to standard error; nothing can be done about a failure there.
@@ -20,7 +22,8 @@ void writeDiagnosticLine(std::string_view line);
 // UTF-8 with U+FFFD so that the caller always gets one complete, valid JSON document.
 std::string toJsonText(const nlohmann::json& value, int indent = -1);
 
-// Writes `value` as toJsonText does, and a newline, to standard output like writeStdout.
-// The text is handed on in pieces as it is made, never held whole: an ordinary result
-// still leaves in one write, and a large one costs no second copy of itself.
-void writeJsonLine(const nlohmann::json& value, int indent = -1);
+// Writes `value` as toJsonText does, and a newline, to standard output as one result, like
+// writeStdout. The text is handed on in pieces as it is made, never held whole: an ordinary
+// result still leaves in one write, and a large one costs no second copy of itself. Then
+// `value` is freed without allocating anything.
+void writeJsonLine(nlohmann::json value, int indent = -1);

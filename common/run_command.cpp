@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstddef>
 #include <memory>
 #include <optional>
@@ -64,6 +65,15 @@ struct CloseStandardInput : bp::extend::handler {
   }
 };
 
+// We ignore SIGPIPE, and an ignored signal stays ignored across exec: the child gets it
+// back at its default, as a shell would start it.
+struct DefaultSigpipe : bp::extend::handler {
+  template <class Executor>
+  void on_exec_setup(Executor& /*executor*/) const {
+    static_cast<void>(::signal(SIGPIPE, SIG_DFL));
+  }
+};
+
 // Raises the system's reason when no child process can be created. Left to itself the
 // library records the failure and returns an empty child, which says nothing of why.
 struct RaiseForkFailure : bp::extend::handler {
@@ -113,7 +123,8 @@ template <class... Redirections>
 bp::child startChild(const std::string& executable, const std::vector<std::string>& arguments,
                      Redirections&&... redirections) {
   return bp::child(bp::exe = executable, bp::args = arguments,
-                   std::forward<Redirections>(redirections)..., bp::posix::use_vfork);
+                   std::forward<Redirections>(redirections)..., DefaultSigpipe{},
+                   bp::posix::use_vfork);
 }
 
 ChildRun runCapturing(const std::string& executable, const std::vector<std::string>& arguments,
@@ -157,6 +168,8 @@ ChildRun runCommand(const std::string& executable, const std::vector<std::string
                     CaptureMode mode) {
   if (mode != CaptureMode::PassThrough) return runCapturing(executable, arguments, mode);
   ChildRun run;
-  run.exitCode = bp::system(bp::exe = executable, bp::args = arguments, CloseStandardInput{});
+  // The library's system() also sets SIGCHLD to its default in the child.
+  run.exitCode = bp::system(bp::exe = executable, bp::args = arguments, CloseStandardInput{},
+                            DefaultSigpipe{});
   return run;
 }

@@ -1,5 +1,6 @@
 #include "service_report.h"
 
+#include <cstddef>
 #include <utility>
 
 #include "journal.h"
@@ -40,14 +41,19 @@ void recordServiceAction(const std::string& action, const std::string& unit, int
                    std::move(fields));
 }
 
+// The longest argument that execve passes, counting its terminating NUL (MAX_ARG_STRLEN):
+// a longer one fails the exec with E2BIG.
+constexpr std::size_t kLongestArgument = 32 * 4096;
+
 }  // namespace
 
 bool systemctlReadsAsUnitName(std::string_view unit) {
   // A leading "-" makes an option of it ("-H user@host" acts on another machine), "*", "?"
   // and "[" make a pattern of it that matches every loaded unit, a leading "/" makes a path
   // of it (turned into a mount or device unit), and a NUL byte cuts the argument short at
-  // exec. Everything else, blanks and an empty name included, reaches systemctl as written.
-  return !unit.starts_with('-') && !unit.starts_with('/') &&
+  // exec, as a name too long for the kernel stops it. Everything else, blanks and an empty
+  // name included, reaches systemctl as written.
+  return unit.size() < kLongestArgument && !unit.starts_with('-') && !unit.starts_with('/') &&
          unit.find_first_of(std::string_view("*?[\0", 4)) == std::string_view::npos;
 }
 
@@ -102,5 +108,5 @@ void printServiceReport(const std::string& action, const std::string& unit) {
 void printServiceReports(const std::string& action, const std::vector<std::string>& units) {
   nlohmann::json reports;  // null until the first report arrives
   for (const auto& unit : units) reports.push_back(runServiceAction(action, unit));
-  writeJsonLine(reports, 2);
+  writeJsonLine(std::move(reports), 2);
 }

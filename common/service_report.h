@@ -21,7 +21,7 @@ std::string serviceStatus(const std::string& action, int exitCode);
 nlohmann::json makeServiceReport(const std::string& action, const std::string& unit, ChildRun run);
 
 // Whether systemctl takes `unit` literally as one unit name, and not as an option, a
-// pattern or a path.
+// pattern or a path, and whether the kernel passes it to systemctl at all.
 bool systemctlReadsAsUnitName(std::string_view unit);
 
 // Runs `/bin/systemctl <action> <unit>` and returns its report. A unit that systemctl

@@ -3,6 +3,8 @@
 // reading of webmend, it is the reference the fuzzer holds that one to.
 #include "registry_document_reference.h"
 
+#include <stdexcept>
+
 #include <nlohmann/json.hpp>
 
 using nlohmann::json;
@@ -27,6 +29,10 @@ const json* memberOf(const json& entry, const char* key) {
 }  // namespace
 
 std::vector<std::string> fpmServicesFromWholeDocument(const std::string& text) {
+  // The library would take a NUL byte for the end of its input.
+  if (text.find('\0') != std::string::npos) {
+    throw std::runtime_error("interpbook printed a NUL byte");
+  }
   json document = json::parse(text);
   // A null document reads as an object; an array or a scalar fails with type error 305.
   const json& handlers = document["php"];

@@ -2,12 +2,14 @@
 
 #include <array>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <string_view>
 #include <system_error>
 #include <utility>
 #include <vector>
 
+#include "apt_lock.h"
 #include "cleanup_report.h"
 #include "journal.h"
 #include "match_removal.h"
@@ -21,6 +23,10 @@ struct CleanupPattern {
   // A location is cleaned on whatever is mounted there (it may be a mount of its own); an
   // entry of the temporary directory that is a mount point is not the panel's to empty.
   MountedMatch mounted;
+  // The lock file of the package manager that owns the location, relative to it: held
+  // while the location is removed, so that the packages it is fetching or installing stay,
+  // and unlinked last, so that one starting meanwhile still finds it held.
+  const char* lockFile = "";
 };
 
 // Processed in this order. A pattern ending in "/" matches the location itself; "*" matches
@@ -29,7 +35,7 @@ const std::array<CleanupPattern, 5> kCleanupPatterns = {{
     {"/root/veltrosin/", MountedMatch::Enter},
     {"/var/cache/veltrosin_installer/", MountedMatch::Enter},
     {"/usr/local/ovk/tmp/*", MountedMatch::Keep},
-    {"/var/cache/apt/", MountedMatch::Enter},
+    {"/var/cache/apt/", MountedMatch::Enter, "archives/lock"},
     {"/var/cache/yum/", MountedMatch::Enter},
 }};
 
@@ -94,14 +100,20 @@ void cleanDiskSpace() {
   std::vector<std::string> removed;
   Tally total;
   int matchesLeft = 0;
-  for (const auto& [pattern, mounted] : kCleanupPatterns) {
+  for (const auto& [pattern, mounted, lockFile] : kCleanupPatterns) {
     Tally location;
     for (std::string& match : expandPattern(pattern)) {
-      const RemovalOutcome outcome = removeMatch(match, mounted);
-      location.entriesRemoved += outcome.entriesRemoved;
-      location.bytesFreed += outcome.bytesFreed;
-      if (outcome.error) {
-        const std::string reason = outcome.error.message();
+      HeldLock lock;
+      std::error_code error;
+      if (*lockFile != '\0') error = takeLock(std::filesystem::path(match) / lockFile, lock);
+      if (!error) {
+        const RemovalOutcome outcome = removeMatch(match, mounted, lock.held() ? lockFile : "");
+        location.entriesRemoved += outcome.entriesRemoved;
+        location.bytesFreed += outcome.bytesFreed;
+        error = outcome.error;
+      }
+      if (error) {
+        const std::string reason = error.message();
         recordMatchLeft(match, reason, matchesLeft);
         writeDiagnosticLine(reason);
       } else {

@@ -6,11 +6,13 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -92,6 +94,10 @@ struct Directory {
   std::uint64_t freed = 0;
   std::vector<std::string> entries;
   size_t next = 0;
+  // It lies on the way to the entry to remove last, or holds that entry, kept until the
+  // directory is left.
+  bool onWayToLast = false;
+  bool holdsLast = false;
 };
 
 bool vanished(int error) { return error == ENOENT; }
@@ -112,10 +118,20 @@ enum class Taken { Gone, Directory, Failed };
 // step goes down by one name opened without following a link, or up by ".." checked to be
 // the very directory that was entered on the way down. A directory on another mount than
 // the one above it is not entered, except the match itself when `enterMountedMatch`.
+//
+// The entry at `last` (a relative path below the match) is removed after everything else:
+// each directory on the way to it is entered after its siblings, and the entry itself is
+// unlinked as the directory that holds it is left.
 class MatchRemoval {
  public:
-  MatchRemoval(Descriptor parent, bool enterMountedMatch)
-      : top_(std::move(parent)), enterMountedMatch_(enterMountedMatch) {}
+  MatchRemoval(Descriptor parent, bool enterMountedMatch, std::string_view last)
+      : top_(std::move(parent)), enterMountedMatch_(enterMountedMatch) {
+    while (!last.empty()) {
+      const size_t slash = last.find('/');
+      lastPath_.emplace_back(last.substr(0, slash));
+      last.remove_prefix(slash == std::string_view::npos ? last.size() : slash + 1);
+    }
+  }
 
   RemovalOutcome remove(std::string name) {
     Directory& top = path_.emplace_back();
@@ -231,12 +247,26 @@ class MatchRemoval {
     const bool mayCross = path_.size() == 1 && enterMountedMatch_;
     if (!mayCross && mountOf(status) != path_.back().mount) return failed(EBUSY);
     Directory entered;
+    // The directory at `path_[depth]` lists the names at `lastPath_[depth - 1]`.
+    const size_t depth = path_.size();
+    entered.onWayToLast = depth == 1 ? !lastPath_.empty()
+                                     : path_.back().onWayToLast && depth - 2 < lastPath_.size() &&
+                                           name == lastPath_[depth - 2];
     entered.name = std::move(name);
     entered.device = makedev(status.stx_dev_major, status.stx_dev_minor);
     entered.inode = status.stx_ino;
     entered.mount = mountOf(status);
     entered.freed = freedBy(status);
-    removeAllButDirectories(opened.get(), entered.entries);
+    const std::string* lastHere =
+        entered.onWayToLast && depth - 1 < lastPath_.size() ? &lastPath_[depth - 1] : nullptr;
+    entered.holdsLast = lastHere != nullptr && depth == lastPath_.size();
+    removeAllButDirectories(opened.get(), entered.entries, entered.holdsLast ? lastHere : nullptr);
+    if (lastHere != nullptr && !entered.holdsLast) {
+      // The way on to the last entry is taken after every other directory here.
+      auto& entries = entered.entries;
+      const auto way = std::find(entries.begin(), entries.end(), *lastHere);
+      if (way != entries.end()) std::rotate(way, way + 1, entries.end());
+    }
     path_.push_back(std::move(entered));
     current_ = std::move(opened);
   }
@@ -244,8 +274,9 @@ class MatchRemoval {
   // Reads the directory open as `fd` once, removing every entry that is not a directory on
   // the way and keeping the directories in `directories`: memory grows with the
   // directories a listing holds, not with its files. A listing that fails midway leaves
-  // what it did not reach, and its reason is noted.
-  void removeAllButDirectories(int fd, std::vector<std::string>& directories) {
+  // what it did not reach, and its reason is noted. The entry named `kept` is left alone.
+  void removeAllButDirectories(int fd, std::vector<std::string>& directories,
+                               const std::string* kept = nullptr) {
     // The stream takes a descriptor of its own, so that `fd` stays ours.
     Descriptor copy(::fcntl(fd, F_DUPFD_CLOEXEC, 0));
     if (!copy.valid()) return note(errno);
@@ -264,6 +295,7 @@ class MatchRemoval {
       }
       const char* name = entry->d_name;
       if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+      if (kept != nullptr && *kept == name) continue;
       // A directory is looked at once it is open; anything else, an entry of unknown type
       // included, before it is unlinked.
       int error = 0;
@@ -279,6 +311,11 @@ class MatchRemoval {
 
   // The current directory's entries are done: back to its parent, and remove it there.
   void leave() {
+    if (path_.back().holdsLast) {
+      int error = 0;
+      const Taken taken = take(current_.get(), lastPath_.back().c_str(), error);
+      if (taken != Taken::Gone) note(taken == Taken::Failed ? error : EISDIR);
+    }
     const std::string name = std::move(path_.back().name);
     const std::uint64_t freed = path_.back().freed;
     path_.pop_back();
@@ -333,11 +370,12 @@ class MatchRemoval {
   bool matchGone_ = false;
   bool enterMountedMatch_;
   RemovalOutcome outcome_;
+  std::vector<std::string> lastPath_;
 };
 
 }  // namespace
 
-RemovalOutcome removeMatch(const std::string& match, MountedMatch mounted) {
+RemovalOutcome removeMatch(const std::string& match, MountedMatch mounted, std::string_view last) {
   // The expansion marks a link to a directory with "/" just as it marks a directory, and a
   // path ending in "/" makes the kernel resolve a final link: the mark is dropped, and the
   // last name is taken as it is, a link unlinked and never followed. Dropping it
@@ -354,6 +392,6 @@ RemovalOutcome removeMatch(const std::string& match, MountedMatch mounted) {
     if (vanished(errno) || errno == ENOTDIR) return {};
     return {.error = {errno, std::system_category()}};
   }
-  return MatchRemoval(std::move(parent), mounted == MountedMatch::Enter)
+  return MatchRemoval(std::move(parent), mounted == MountedMatch::Enter, last)
       .remove(name.substr(slash + 1));
 }

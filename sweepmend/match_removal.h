@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <system_error>
 
 // What to do when the match itself is a mount point: a listed location is cleaned on
@@ -22,5 +23,8 @@ struct RemovalOutcome {
 // marked with "/" or not and at any depth, is removed as a link; what it points to stays.
 // A mount point below the match is neither entered nor removed (EBUSY). Every entry that
 // can be removed is removed, whatever fails beside it, and an entry that vanishes meanwhile
-// counts as removed (but is not counted).
-RemovalOutcome removeMatch(const std::string& match, MountedMatch mounted);
+// counts as removed (but is not counted). The entry at `last`, a path relative to the match
+// (none when empty), is removed after every other entry and before the directories that
+// hold it.
+RemovalOutcome removeMatch(const std::string& match, MountedMatch mounted,
+                           std::string_view last = {});

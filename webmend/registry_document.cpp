@@ -200,6 +200,10 @@ class RegistryReader {
 }  // namespace
 
 std::vector<std::string> fpmServicesFromDocument(const std::string& text) {
+  // The JSON library takes a NUL byte for the end of its input and would read no further.
+  if (text.find('\0') != std::string::npos) {
+    throw std::runtime_error("interpbook printed a NUL byte");
+  }
   RegistryReader reader;
   json::sax_parse(text, &reader);
   return reader.result();

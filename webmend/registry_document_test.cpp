@@ -17,6 +17,7 @@ const std::string k305 =
     "[json.exception.type_error.305] cannot use operator[] with a string "
     "argument with ";
 const std::string k302 = "[json.exception.type_error.302] type must be string, but is ";
+const std::string kNul = "interpbook printed a NUL byte";
 
 // `depth` arrays, one inside the other.
 std::string nested(size_t depth) { return std::string(depth, '[') + std::string(depth, ']'); }
@@ -133,6 +134,13 @@ TEST(RegistryDocument, FailsWithTheLibrarysErrors) {
        {},
        "[json.exception.parse_error.101] parse error at line 2, column 1: syntax error while "
        "parsing value - unexpected '{'; expected end of input"},
+      // The JSON library alone would stop reading at the NUL and accept the first two.
+      {"a NUL byte after the document", std::string("{}\0", 3), {}, kNul},
+      {"a NUL byte inside a name",
+       std::string("{\"php\":[{\"type\":\"fpm\",\"service\":\"a\0b\"}]}", 40),
+       {},
+       kNul},
+      {"a NUL byte in a broken document", std::string("{\0", 2), {}, kNul},
       {"a comment",
        "{} // registry",
        {},

@@ -61,6 +61,10 @@ TEST(Coremend, ReportsTheEngineUnit) {
                report(R"(\nFinished with exit code 9)", "stopped")),
       coremend("output that is not UTF-8", answer("caf\xe9 \x1b\n", "\xc3"), {"--check"},
                report("caf\xef\xbf\xbd \\u001b\\n\\n\xef\xbf\xbd", "running")),
+      coremend("started with SIGCHLD ignored: systemctl starts with no signal ignored",
+               "grep SigIgn /proc/$$/status", {"--repair"},
+               report(R"(SigIgn:\t0000000000000000\n)", "running"), "", 0,
+               {.sigchldIgnored = true}),
       // The report leaves in pieces of a mebibyte: none may be lost or doubled.
       coremend("a report of several mebibytes",
                "head -c 3145739 /dev/zero | tr '\\0' a; echo why >&2", {"--check"},
@@ -97,9 +101,14 @@ TEST(Coremend, EndsInOrderWhenItCannotDoItsJob) {
           entry("status", 0, "running", 7) + failed("write error: No space left on device")),
       coremend("report into a closed standard output", answer(""), {"--repair"}, "",
                "write error: Bad file descriptor\n", 1, {.stdoutTo = Output::Closed}),
-      // Like any Unix filter: SIGPIPE ends it, no message of ours.
-      coremend("report to a reader that went away", answer(""), {"--check"}, "", "", 128 + 13,
-               {.stdoutTo = Output::ReaderGone}),
+      // Unlike a filter, a repair tool finishes its job and says why its result is lost.
+      coremend("report to a reader that went away", answer(""), {"--repair"}, "",
+               "write error: Broken pipe\n", 1, {.stdoutTo = Output::ReaderGone}),
+      // What was written of the report is taken back before the line that says why.
+      coremend("a report that does not fit the file it goes to, 2>&1",
+               "head -c 3145739 /dev/zero | tr '\\0' a", {"--check"},
+               "write error: No space left on device\n", "", 1,
+               {.stdoutTo = Output::SmallFile, .stderrTo = Output::SameAsStdout}),
       coremend("started without standard input", answer(""), {"--repair"}, report("", "running"),
                "", 0, {.stdinClosed = true}),
   });

@@ -18,8 +18,16 @@ TEST(FrontEnd, HelpAndMissingWordTouchNothing) {
     cases.push_back({tool + " without a word", host, tool, {}, "", usage, 2});
     cases.push_back({tool + " --help", host, tool, {"--help"}, usage, "", 0});
     cases.push_back({tool + " -h, extra ignored", host, tool, {"-h", "--repair"}, usage, "", 0});
-    cases.push_back({tool + " --help into a full disk", host, tool, {"--help"}, "",
-                     "write error: No space left on device\n", 1, "", "", {.stdoutTo = Output::Full}});
+    cases.push_back({tool + " --help into a full disk",
+                     host,
+                     tool,
+                     {"--help"},
+                     "",
+                     "write error: No space left on device\n",
+                     1,
+                     "",
+                     "",
+                     {.stdoutTo = Output::Full}});
   }
   runCases(cases);
 }
@@ -29,14 +37,29 @@ TEST(FrontEnd, UnknownWords) {
   for (const auto& [tool, usage] : kUsage) {
     if (tool == "dbmend") continue;  // looks for its database first; see its own cases
     for (const std::string word : {"--CHECK", "check", "--check ", "", "--help ", "-check"}) {
-      cases.push_back({tool + " '" + word + "'", {}, tool, {word, "--check"}, "",
-                       "Unknown command: " + word + "\n" + usage, 2});
+      cases.push_back({tool + " '" + word + "'",
+                       {},
+                       tool,
+                       {word, "--check"},
+                       "",
+                       "Unknown command: " + word + "\n" + usage,
+                       2});
     }
   }
-  cases.push_back({"webmend --check", {}, "webmend", {"--check"}, "",
-                   "Unknown command: --check\n" + kUsage[2][1], 2});
-  cases.push_back({"coremend --restart-web-hosting", {}, "coremend", {"--restart-web-hosting"}, "",
-                   "Unknown command: --restart-web-hosting\n" + kUsage[0][1], 2});
+  cases.push_back({"webmend --check",
+                   {},
+                   "webmend",
+                   {"--check"},
+                   "",
+                   "Unknown command: --check\n" + kUsage[2][1],
+                   2});
+  cases.push_back({"coremend --restart-web-hosting",
+                   {},
+                   "coremend",
+                   {"--restart-web-hosting"},
+                   "",
+                   "Unknown command: --restart-web-hosting\n" + kUsage[0][1],
+                   2});
   runCases(cases);
 }
 

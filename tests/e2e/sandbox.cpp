@@ -24,6 +24,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -44,8 +45,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The processes that whenRemovedFrom started for this run.
+// The processes that whenRemovedFrom and holdLockWhileToolRuns started for this run.
 std::vector<pid_t> besideTool;
+// The write ends of the pipes whose end tells those processes that the tool has ended.
+std::vector<int> untilToolEnds;
 
 // The run's scratch directory, for what the set-up keeps outside the fake host.
 fs::path scratchOfRun;
@@ -151,9 +154,29 @@ void dropCapabilities() {
   for (int cap = 0; cap <= CAP_LAST_CAP; ++cap) ::prctl(PR_CAPBSET_DROP, cap, 0, 0, 0);
 }
 
+std::string readFile(const fs::path& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// A pipe whose reader has gone, at `fd`.
+void pointAtGoneReader(int fd) {
+  int gone[2];
+  if (::pipe(gone) == 0) {
+    ::close(gone[0]);
+    ::dup2(gone[1], fd);
+  }
+}
+
+// The file on a filesystem of one mebibyte that Output::SmallFile writes to.
+fs::path smallFile(const fs::path& scratch) { return scratch / "small" / "out"; }
+
 [[noreturn]] void execTool(const std::string& binary, const std::vector<std::string>& arguments,
                            const Launch& launch, int outFd, int errFd) {
+  // Whatever the test runner ignores is not passed on: each row says what it changes.
+  for (int signal = 1; signal < NSIG; ++signal) ::signal(signal, SIG_DFL);
   ::dup2(errFd, STDERR_FILENO);
+  if (launch.stderrTo == Output::ReaderGone) pointAtGoneReader(STDERR_FILENO);
   if (launch.stdoutTo == Output::Pipe) ::dup2(outFd, STDOUT_FILENO);
   if (launch.stdoutTo == Output::NonBlockingPipe) {
     ::dup2(outFd, STDOUT_FILENO);
@@ -161,13 +184,13 @@ void dropCapabilities() {
   }
   if (launch.stdoutTo == Output::Full) ::dup2(::open("/dev/full", O_WRONLY), STDOUT_FILENO);
   if (launch.stdoutTo == Output::Closed) ::close(STDOUT_FILENO);
-  if (launch.stdoutTo == Output::ReaderGone) {
-    int gone[2];
-    if (::pipe(gone) == 0) {
-      ::close(gone[0]);
-      ::dup2(gone[1], STDOUT_FILENO);
-    }
+  if (launch.stdoutTo == Output::ReaderGone) pointAtGoneReader(STDOUT_FILENO);
+  if (launch.stdoutTo == Output::SmallFile) {
+    ::dup2(::open(smallFile(scratchOfRun).c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644),
+           STDOUT_FILENO);
   }
+  if (launch.stderrTo == Output::SameAsStdout) ::dup2(STDOUT_FILENO, STDERR_FILENO);
+  if (launch.sigchldIgnored) ::signal(SIGCHLD, SIG_IGN);
   if (launch.stdinClosed) {
     ::close(STDIN_FILENO);
   } else {
@@ -211,11 +234,6 @@ void dropCapabilities() {
   argv.push_back(nullptr);
   ::execv(binary.c_str(), argv.data());
   ::_exit(127);
-}
-
-std::string readFile(const fs::path& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 // The journal's datagram socket, bound at its path inside the namespace.
@@ -387,13 +405,22 @@ std::string describeEntries(const std::vector<std::string>& datagrams, const std
   scratchOfRun = scratch;
   try {
     buildFakeHost(scratch, host);
+    if (launch.stdoutTo == Output::SmallFile) {
+      fs::create_directory(scratch / "small");
+      mountOrFail("tmpfs", scratch / "small", "tmpfs", 0, "size=1m");
+    }
     const int journal = launch.withoutJournal ? -1 : bindJournalSocket();
     const pid_t tool = ::fork();
     if (tool == 0) execTool(binary, arguments, launch, outFd, errFd);
-    ::close(outFd);
     ::close(errFd);
     std::vector<std::string> datagrams;
     const int status = waitReading(tool, journal, datagrams);
+    for (const int fd : untilToolEnds) ::close(fd);
+    if (launch.stdoutTo == Output::SmallFile) {
+      const std::string left = readFile(smallFile(scratch));
+      ::write(outFd, left.data(), left.size());
+    }
+    ::close(outFd);
     for (const pid_t helper : besideTool) {
       while (::waitpid(helper, nullptr, 0) < 0 && errno == EINTR) {
       }
@@ -774,4 +801,35 @@ void whenRemovedFrom(const std::string& directory, std::function<void()> work) {
     ::_exit(code);
   }
   besideTool.push_back(helper);
+}
+
+void holdLockWhileToolRuns(const std::string& path) {
+  std::array<int, 2> ready{}, toolEnded{};
+  if (::pipe2(ready.data(), O_CLOEXEC) != 0 || ::pipe2(toolEnded.data(), O_CLOEXEC) != 0) {
+    fail("pipe");
+  }
+  const pid_t holder = ::fork();
+  if (holder < 0) fail("fork");
+  if (holder == 0) {
+    ::close(ready[0]);
+    ::close(toolEnded[1]);
+    struct flock whole {};
+    whole.l_type = F_WRLCK;
+    whole.l_whence = SEEK_SET;
+    const int fd = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd < 0 || ::fcntl(fd, F_SETLK, &whole) != 0) ::_exit(1);
+    ::write(ready[1], "x", 1);
+    char end = 0;
+    while (::read(toolEnded[0], &end, 1) < 0 && errno == EINTR) {
+    }
+    ::_exit(0);
+  }
+  ::close(ready[1]);
+  ::close(toolEnded[0]);
+  char held = 0;
+  const ssize_t got = ::read(ready[0], &held, 1);
+  ::close(ready[0]);
+  if (got != 1) throw std::runtime_error("cannot lock " + path);
+  besideTool.push_back(holder);
+  untilToolEnds.push_back(toolEnded[1]);
 }

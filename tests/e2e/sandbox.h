@@ -26,13 +26,19 @@ struct FakeHost {
   std::function<std::string()> inspect = {};
 };
 
-// Where the tool's standard output goes: our pipe, our pipe made non-blocking on the tool's
-// side, nowhere (closed), /dev/full, or a pipe whose reader has already gone away.
-enum class Output { Pipe, NonBlockingPipe, Closed, Full, ReaderGone };
+// Where a standard stream of the tool goes: our pipe, our pipe made non-blocking on the
+// tool's side, nowhere (closed), /dev/full, a pipe whose reader has already gone away, a
+// file on a filesystem of one mebibyte (whose contents afterwards are the run's `out`), or,
+// for standard error only, the same open file as standard output (2>&1).
+enum class Output { Pipe, NonBlockingPipe, Closed, Full, ReaderGone, SmallFile, SameAsStdout };
 
 struct Launch {
   bool stdinClosed = false;
   Output stdoutTo = Output::Pipe;
+  // Pipe, ReaderGone or SameAsStdout.
+  Output stderrTo = Output::Pipe;
+  // Starts the tool with SIGCHLD ignored, as daemons often leave it for their children.
+  bool sigchldIgnored = false;
   // Runs the tool as root without any capability, so permissions apply to it.
   bool withoutCapabilities = false;
   // Runs the tool as an unprivileged user who may not create a single process (root is
@@ -139,3 +145,6 @@ std::string listTree(const std::string& root);
 // is removed (after ten seconds without that, it does not run). The tool's run is over, and
 // inspected, once that process has ended too.
 void whenRemovedFrom(const std::string& directory, std::function<void()> work);
+// Holds a POSIX write lock (fcntl) on the whole of the file `path` from a process of its
+// own, as a package manager at work does, from now until the tool has ended.
+void holdLockWhileToolRuns(const std::string& path);

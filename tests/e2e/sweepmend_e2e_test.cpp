@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,6 +30,23 @@ Case check(std::string name, FakeHost host, std::string out, std::string err, in
           std::move(err),  status,          std::move(calls), "",          launch};
 }
 
+// Rows of a tool that ends at once, with SIGCHLD ignored by whoever started sweepmend.
+std::vector<Case> startedWithSigchldIgnored(int rounds) {
+  // A program, not a script: it may well have ended before sweepmend starts to wait.
+  const FakeHost endsAtOnce{{}, [] {
+                              fs::create_directories(fs::path(kTool).parent_path());
+                              fs::create_symlink("/bin/true", kTool);
+                            }};
+  std::vector<Case> cases;
+  for (int round = 0; round < rounds; ++round) {
+    cases.push_back(check("SIGCHLD ignored, round " + std::to_string(round), endsAtOnce, "", "", 0,
+                          "", {.sigchldIgnored = true}));
+  }
+  return cases;
+}
+
+TEST(Sweepmend, CheckWaitsWhateverSigchldItInherits) { runCases(startedWithSigchldIgnored(30)); }
+
 TEST(Sweepmend, CheckPassesTheDiskReportThrough) {
   const FakeHost notExecutable{{}, [] {
                                  fs::create_directories(fs::path(kTool).parent_path());
@@ -49,6 +67,11 @@ TEST(Sweepmend, CheckPassesTheDiskReportThrough) {
             "", 4),
       check("started without standard input", hoststat(kProbeStandardInput), "stdin closed\n", "",
             4, kReportCall, {.stdinClosed = true}),
+      check("the tool starts with no signal ignored", hoststat("grep SigIgn /proc/$$/status"),
+            "SigIgn:\t0000000000000000\n", "", 0, kReportCall, {.sigchldIgnored = true}),
+      // The tool starts with SIGPIPE at its default, as a shell would start it.
+      check("its output to a reader that went away", hoststat(answer("{}\n")), "", "", 13,
+            kReportCall, {.stdoutTo = Output::ReaderGone}),
       withJournal(check("no tool", {}, "", "execve failed: No such file or directory\n", 1, ""),
                   journalEntry("tool-failed", 3,
                                {{"MESSAGE", "execve failed: No such file or directory"},
@@ -283,6 +306,34 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
              "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n"
              "/var/cache/apt/archives/\n/var/cache/apt/archives/a.deb\n",
              "Device or resource busy\n"),
+      repair("apt at work: its cache stays while another process holds apt's lock",
+             plant({"/var/cache/apt/archives/lock", "/var/cache/apt/archives/partial/a.deb",
+                    "/var/cache/yum/x"},
+                   [] { holdLockWhileToolRuns("/var/cache/apt/archives/lock"); }),
+             R"({"clean_paths":["/var/cache/yum/"]})"
+             "\n",
+             "/opt/\n/root/\n/usr/local/\n/var/cache/\n/var/cache/apt/\n"
+             "/var/cache/apt/archives/\n/var/cache/apt/archives/lock\n"
+             "/var/cache/apt/archives/partial/\n/var/cache/apt/archives/partial/a.deb\n",
+             "Resource temporarily unavailable\n"),
+      repair("apt's lock is held while its cache goes, and its file goes last",
+             // Made last, the lock file is listed first on tmpfs.
+             plant(between("/var/cache/apt/lists/x", "/var/cache/apt/archives/p", 20000,
+                           "/var/cache/apt/archives/lock"),
+                   [] {
+                     // An apt starting meanwhile must find the lock there and held.
+                     whenRemovedFrom("/var/cache/apt/archives", [] {
+                       struct flock probe {};
+                       probe.l_type = F_WRLCK;
+                       const int fd = ::open("/var/cache/apt/archives/lock", O_RDWR);
+                       if (fd < 0 || ::fcntl(fd, F_GETLK, &probe) != 0 || probe.l_type == F_UNLCK) {
+                         writeFile("/opt/unguarded", "");
+                       }
+                     });
+                   }),
+             R"({"clean_paths":["/var/cache/apt/"]})"
+             "\n",
+             kBareHost),
       {"entries of unknown type: a directory under an append-only one is still emptied",
        {{},
         [] {
@@ -404,6 +455,13 @@ TEST(Sweepmend, RepairReportIsOneValidJsonLine) {
              "\"/usr/local/ovk/tmp/line\\nbreak\",\"/usr/local/ovk/tmp/say \\\"hi\\\"\","
              "\"/usr/local/ovk/tmp/tab\\t\"]}\n",
              kBareTmp),
+      repair("diagnostics to a reader that went away: the later locations are still cleaned",
+             plant({"/root/veltrosin/kept", "/var/cache/apt/x", "/var/cache/yum/x"},
+                   [] { mountReadOnly("/root/veltrosin"); }),
+             R"({"clean_paths":["/var/cache/apt/","/var/cache/yum/"]})"
+             "\n",
+             "/opt/\n/root/\n/root/veltrosin/\n/root/veltrosin/kept\n/usr/local/\n/var/cache/\n",
+             "", {.stderrTo = Output::ReaderGone}),
       {"report into a full disk: removed, but the failure is told",
        {{}, plant({"/var/cache/apt/x"}), everything},
        "sweepmend",

@@ -89,8 +89,13 @@ TEST(Webmend, RestartsTheFpmServicesThenTheWebServers) {
   large.host = {{{"/bin/systemctl", answer("")}, {kRegistry, "cat /opt/registry.json"}},
                 writeLargeRegistry};
   large.launch.addressSpaceKiB = 163840;
+  Case sigchldIgnored = registryGives("started with SIGCHLD ignored",
+                                      R"({"php":[{"type":"fpm","service":"php8.2-fpm"}]})",
+                                      {"php8.2-fpm", "apache2", "nginx"});
+  sigchldIgnored.launch.sigchldIgnored = true;
   runCases({
       large,
+      sigchldIgnored,
       registryGives("array, in its order",
                     R"({"php":[{"type":"fpm","service":"alpha"},{"type":"cgi","service":"beta"},)"
                     R"({"type":"fpm","service":"gamma"}]})",
@@ -117,13 +122,16 @@ TEST(Webmend, RestartsTheFpmServicesThenTheWebServers) {
   });
 }
 
+// Longer than the kernel passes as one argument (131,072 bytes with its NUL).
+const std::string kTooLong(140000, 'n');
+
 TEST(Webmend, NeverHandsSystemctlANameItWouldMisread) {
   // Options, patterns, paths and a NUL byte get a report but no action; everything else is
   // passed as written.
-  const std::vector<std::string> names = {"--version", "-H",          "ops@db1",  "*",
-                                          "php?-fpm",  "php[78]-fpm", "/dev/sda", "/srv",
-                                          "a\\u0000b", " b c ",       "",         "caf\xc3\xa9",
-                                          "-",         "php8.2-fpm",  "apache2",  "nginx"};
+  const std::vector<std::string> names = {
+      "--version", "-H",     "ops@db1",    "*",       "php?-fpm", "php[78]-fpm",
+      "/dev/sda",  "/srv",   "a\\u0000b",  " b c ",   "",         "caf\xc3\xa9",
+      "-",         kTooLong, "php8.2-fpm", "apache2", "nginx"};
   std::string document = R"({"php":[)";
   for (size_t i = 0; i + 2 < names.size(); ++i) {
     document += (i ? "," : "") + std::string(R"({"type":"fpm","service":")") + names[i] + "\"}";
@@ -134,7 +142,7 @@ TEST(Webmend, NeverHandsSystemctlANameItWouldMisread) {
        "webmend",
        {"--restart-web-hosting"},
        runningReports(names, {"--version", "-H", "*", "php?-fpm", "php[78]-fpm", "/dev/sda", "/srv",
-                              "a\\u0000b", "-"}),
+                              "a\\u0000b", "-", kTooLong}),
        "",
        0,
        kRegistryCall +
@@ -176,10 +184,23 @@ TEST(Webmend, RestartsTheWebServersWhenDiscoveryFails) {
                      "interpbook failed with exit code 1", "interpbook: locked\n"),
       discoveryFails("killed", "echo '{}'; kill -KILL $$", "interpbook failed with exit code 9"),
       discoveryFails("missing", "", "execve failed: No such file or directory"),
+      // The JSON library would take the NUL for the end of its input.
+      discoveryFails("a NUL byte, then more",
+                     R"(printf '{"php":[{"type":"fpm","service":"a"}]}\000{')",
+                     "interpbook printed a NUL byte"),
       discoveryFails("memory runs out on a registry that never stops writing", "yes",
                      "std::bad_alloc", "", {.addressSpaceKiB = 163840}),
 
   });
+}
+
+TEST(Webmend, RestartsWhateverHappensToStandardError) {
+  // The line saying that the registry is missing cannot be written: no reason to stop.
+  Case gone = discoveryFails("standard error to a reader that went away", "",
+                             "execve failed: No such file or directory");
+  gone.err = "";
+  gone.launch.stderrTo = Output::ReaderGone;
+  runCases({gone});
 }
 
 TEST(Webmend, ReportsEveryUnit) {

@@ -14,7 +14,7 @@ rows=(
     "coremend|/bin/systemctl"
     "dbmend|/bin/systemctl /lib/systemd/system/mariadb.service /lib/systemd/system/mysql.service /lib/systemd/system/mysqld.service /etc/init.d/mariadb /etc/init.d/mysql /etc/init.d/mysqld"
     "webmend|/bin/systemctl /opt/ovk/admin/sbin/interpbook"
-    "sweepmend|/opt/ovk/admin/sbin/hoststat /root/veltrosin /var/cache/veltrosin_installer /usr/local/ovk/tmp /var/cache/apt /var/cache/yum"
+    "sweepmend|/opt/ovk/admin/sbin/hoststat /root/veltrosin /var/cache/veltrosin_installer /usr/local/ovk/tmp /var/cache/apt /var/cache/apt/archives/lock /var/cache/yum"
 )
 
 in_files() { grep -F -- "$1" <<<"$files" >/dev/null; }
