@@ -34,4 +34,4 @@ void startJournal(const char* tool);
 // journal or it cannot take the entry at once: a stuck journal must never hold up a
 // repair, and nothing here ever fails or says anything.
 void sendJournalEntry(JournalKind kind, int priority, std::string_view message,
-                      std::vector<JournalField> fields = {}) noexcept;
+                      const std::vector<JournalField>& fields = {}) noexcept;

@@ -1,6 +1,8 @@
 #include "journal_entry.h"
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -32,20 +34,39 @@ std::size_t utf8CharacterLength(std::string_view text) {
   return length;
 }
 
-void appendLittleEndian64(std::string& out, std::uint64_t value) {
-  for (int i = 0; i < 8; ++i) out += static_cast<char>((value >> (8 * i)) & 0xff);
+// Whether none of the eight bytes of `word` is 0, a newline or above 0x7f: plain ASCII text.
+bool isPlainAsciiWord(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101;
+  constexpr std::uint64_t kHighs = 0x8080808080808080;
+  const auto hasZeroByte = [](std::uint64_t w) { return ((w - kOnes) & ~w & kHighs) != 0; };
+  return (word & kHighs) == 0 && !hasZeroByte(word) && !hasZeroByte(word ^ (kOnes * '\n'));
 }
 
-}  // namespace
-
-bool isUtf8(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t length = utf8CharacterLength(text);
+// Whether `value` can go as "NAME=value": UTF-8 with no newline and no NUL byte. Every
+// value of every entry goes through here: plain ASCII is taken eight bytes at a time.
+bool isOneLineOfText(std::string_view value) {
+  for (std::size_t i = 0; i < value.size();) {
+    if (std::uint64_t word = 0; value.size() - i >= sizeof word) {
+      std::memcpy(&word, value.data() + i, sizeof word);
+      if (isPlainAsciiWord(word)) {
+        i += sizeof word;
+        continue;
+      }
+    }
+    const auto byte = static_cast<unsigned char>(value[i]);
+    if (byte < 0x80) {
+      if (byte == '\n' || byte == '\0') return false;
+      ++i;
+      continue;
+    }
+    const std::size_t length = utf8CharacterLength(value.substr(i));
     if (length == 0) return false;
-    text.remove_prefix(length);
+    i += length;
   }
   return true;
 }
+
+}  // namespace
 
 std::string_view capJournalValue(std::string_view value) {
   if (value.size() <= kJournalValueCap) return value;
@@ -60,20 +81,32 @@ std::string_view capJournalValue(std::string_view value) {
   return value.substr(0, kJournalValueCap);
 }
 
-std::string encodeJournalEntry(const std::vector<JournalField>& fields) {
-  std::string datagram;
-  for (const auto& field : fields) {
-    const std::string_view value = capJournalValue(field.value);
-    datagram += field.name;
-    if (value.find_first_of(std::string_view("\n\0", 2)) == std::string_view::npos &&
-        isUtf8(value)) {
-      datagram += '=';
-    } else {
-      datagram += '\n';
-      appendLittleEndian64(datagram, value.size());
-    }
-    datagram += value;
-    datagram += '\n';
+std::size_t journalFieldRoom(std::string_view name, std::string_view value) {
+  return name.size() + 10 + std::min(value.size(), kJournalValueCap);
+}
+
+char* writeJournalField(char* out, std::string_view name, std::string_view value) {
+  value = capJournalValue(value);
+  std::memcpy(out, name.data(), name.size());
+  out += name.size();
+  if (isOneLineOfText(value)) {
+    *out++ = '=';
+  } else {
+    *out++ = '\n';
+    for (int i = 0; i < 8; ++i) *out++ = static_cast<char>((value.size() >> (8 * i)) & 0xff);
   }
+  std::memcpy(out, value.data(), value.size());
+  out += value.size();
+  *out++ = '\n';
+  return out;
+}
+
+std::string encodeJournalEntry(const std::vector<JournalField>& fields) {
+  std::size_t room = 0;
+  for (const auto& field : fields) room += journalFieldRoom(field.name, field.value);
+  std::string datagram(room, '\0');
+  char* end = datagram.data();
+  for (const auto& field : fields) end = writeJournalField(end, field.name, field.value);
+  datagram.resize(static_cast<std::size_t>(end - datagram.data()));
   return datagram;
 }

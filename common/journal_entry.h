@@ -18,9 +18,12 @@ struct JournalField {
 // UTF-8 character, the whole character goes, so that a text stays text.
 std::string_view capJournalValue(std::string_view value);
 
-// Whether `text` is well-formed UTF-8 (no overlong forms, surrogates or values past
-// U+10FFFF).
-bool isUtf8(std::string_view text);
+// The most bytes that one field takes, as writeJournalField writes it.
+std::size_t journalFieldRoom(std::string_view name, std::string_view value);
+
+// Writes one field at `out`, which has journalFieldRoom bytes of room, as encodeJournalEntry
+// writes it; returns the end of what it wrote.
+char* writeJournalField(char* out, std::string_view name, std::string_view value);
 
 // The fields as one datagram: "NAME=value\n" for a value that is one line of text, and the
 // binary-safe form "NAME\n", the length as 64-bit little-endian, the bytes, "\n" for a value

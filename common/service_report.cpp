@@ -28,16 +28,23 @@ int servicePriority(const std::string& action, int exitCode) {
 void recordServiceAction(const std::string& action, const std::string& unit, int exitCode,
                          std::string error) {
   const std::string status = serviceStatus(action, exitCode);
-  std::vector<JournalField> fields = {{"HOSTMEND_ACTION", action}, {"HOSTMEND_UNIT", unit}};
+  const std::string code = std::to_string(exitCode);
+  std::vector<JournalField> fields;
+  fields.reserve(6);
+  fields.push_back({"HOSTMEND_ACTION", action});
+  fields.push_back({"HOSTMEND_UNIT", unit});
   // The empty name is no unit at all to systemctl.
   if (std::string completed = systemctlUnitName(unit); !completed.empty()) {
     fields.push_back({"OBJECT_SYSTEMD_UNIT", std::move(completed)});
   }
-  fields.push_back({"HOSTMEND_EXIT_CODE", std::to_string(exitCode)});
+  fields.push_back({"HOSTMEND_EXIT_CODE", code});
   fields.push_back({"HOSTMEND_STATUS", status});
   if (!error.empty()) fields.push_back({"HOSTMEND_ERROR", std::move(error)});
-  sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode),
-                   action + " " + unit + ": exit code " + std::to_string(exitCode) + ", " + status,
+  std::string message;
+  message.reserve(action.size() + unit.size() + status.size() + 32);
+  message.append(action).append(" ").append(unit).append(": exit code ");
+  message.append(code).append(", ").append(status);
+  sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode), message,
                    std::move(fields));
 }
 
