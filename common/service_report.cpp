@@ -11,7 +11,7 @@ const char kSystemctl[] = "/bin/systemctl";
 
 // The longest argument that execve passes, counting its terminating NUL (MAX_ARG_STRLEN):
 // a longer one fails the exec with E2BIG.
-constexpr std::size_t kLongestArgument = 32 * 4096;
+constexpr std::size_t kLongestArgument = std::size_t{32} * 4096;
 
 }  // namespace
 
