@@ -349,7 +349,8 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
   if (newline == std::string::npos) throw std::runtime_error(resultText);
   run.status = std::stoi(resultText.substr(0, newline));
   run.after = resultText.substr(newline + 1);
-  recordOutput(tool, arguments, run.out);
+  // A run that failed printed no result; what its standard output holds is not one.
+  if (run.status == 0) recordOutput(tool, arguments, run.out);
   return run;
 }
 
