@@ -50,7 +50,7 @@ void recordServiceAction(const std::string& action, const std::string& unit, int
 
 // The longest argument that execve passes, counting its terminating NUL (MAX_ARG_STRLEN):
 // a longer one fails the exec with E2BIG.
-constexpr std::size_t kLongestArgument = 32 * 4096;
+constexpr std::size_t kLongestArgument = std::size_t{32} * 4096;
 
 }  // namespace
 

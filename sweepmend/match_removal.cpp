@@ -299,9 +299,8 @@ class MatchRemoval {
       // A directory is looked at once it is open; anything else, an entry of unknown type
       // included, before it is unlinked.
       int error = 0;
-      if (entry->d_type == DT_DIR) {
-        directories.emplace_back(name);
-      } else if (const Taken taken = take(fd, name, error); taken == Taken::Directory) {
+      const Taken taken = entry->d_type == DT_DIR ? Taken::Directory : take(fd, name, error);
+      if (taken == Taken::Directory) {
         directories.emplace_back(name);
       } else if (taken == Taken::Failed) {
         note(error);

@@ -547,7 +547,8 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
   run.after = std::move(parts[1]);
   run.journal = std::move(parts[2]);
   run.journalFaults = std::move(parts[3]);
-  recordOutput(tool, arguments, run.out);
+  // A run that failed printed no result; what its standard output holds is not one.
+  if (run.status == 0) recordOutput(tool, arguments, run.out);
   return run;
 }
 
