@@ -8,12 +8,18 @@ collection=ansible/ansible_collections/hostmend/panel
 out=$(mktemp -d)
 trap 'rm -rf "$out"' EXIT
 
-ansible-doc hostmend.panel.mend >"$out/module.txt"
-for section in "OPTIONS" "EXAMPLES:" "RETURN VALUES:" "check_mode:"; do
-    grep -F "$section" "$out/module.txt" >/dev/null || { echo "FAIL: ansible-doc shows no $section"; exit 1; }
+# check_server takes no options.
+for module in mend:OPTIONS check_server:; do
+    ansible-doc "hostmend.panel.${module%%:*}" >"$out/module.txt"
+    for section in ${module#*:} "EXAMPLES:" "RETURN VALUES:" "check_mode:"; do
+        grep -F "$section" "$out/module.txt" >/dev/null ||
+            { echo "FAIL: ansible-doc shows no $section for ${module%%:*}"; exit 1; }
+    done
 done
-ansible-doc -t role hostmend.panel.deploy | grep -F hostmend_deb >/dev/null ||
-    { echo "FAIL: ansible-doc shows no hostmend_deb for the deploy role"; exit 1; }
+for role_option in deploy:hostmend_deb fleet:hostmend_fail_on fleet:hostmend_repair_disabled; do
+    ansible-doc -t role "hostmend.panel.${role_option%%:*}" | grep -F "${role_option#*:}" >/dev/null ||
+        { echo "FAIL: ansible-doc shows no ${role_option#*:} for the ${role_option%%:*} role"; exit 1; }
+done
 ansible-galaxy collection build --output-path "$out" "$collection" >/dev/null
 ls "$out"/hostmend-panel-*.tar.gz >/dev/null
 (cd "$collection" && ANSIBLE_COLLECTIONS_PATH=$PWD/../../.. ansible-lint --offline --nocolor -q)

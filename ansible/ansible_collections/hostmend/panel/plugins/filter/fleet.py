@@ -157,6 +157,17 @@ def fleet_problems(row, words=("unreachable", "error", "repair")):
     return [w for w in words if found.get(w)]
 
 
+def fleet_failing(rows, fail_on):
+    """{host: what went wrong there} for the ROWS (by host) that met a word of FAIL_ON."""
+    failing = {host: fleet_problems(row, fail_on) for host, row in rows.items()}
+    return {host: words for host, words in failing.items() if words}
+
+
+def fleet_reached(hostvars, hosts):
+    """Of HOSTS, in their order, those whose check (hostmend_check) reached them."""
+    return [h for h in hosts if not (hostvars[h].get("hostmend_check") or {}).get("unreachable")]
+
+
 def fleet_counts(rows):
     """How many servers were unreachable, had a tool fail ("error"), a repair fail
     ("repair"), were not reached, and had something repaired."""
@@ -171,11 +182,17 @@ def fleet_counts(rows):
 
 def fleet_summary(hostvars, hosts, run=None):
     """{"run": RUN with the counts, "hosts": {host: its row}} for HOSTS, from the results the
-    playbook registered on each (REGISTERED) and its fact hostmend_not_reached."""
+    playbook registered on each (REGISTERED); when the rollout stopped (the controller's
+    hostmend_rollout_stopped), a server that answered and has no repair was not reached."""
     rows = {}
+    controller = hostvars["localhost"] if "localhost" in hostvars else {}
+    stopped = bool(controller.get("hostmend_rollout_stopped"))
     for host in hosts:
         registered = {key: hostvars[host].get(var) for key, var in REGISTERED.items()}
-        registered["not_reached"] = hostvars[host].get("hostmend_not_reached", False)
+        # Every server the repairs came to has a result of its first, skipped or not.
+        check = registered["check"]
+        answered = isinstance(check, dict) and not check.get("unreachable") and not check.get("skipped")
+        registered["not_reached"] = stopped and answered and registered["engine_repair"] is None
         rows[host] = fleet_row(registered)
     # Every row has the columns that any row has: a server that was not reached, or could
     # not be reached, has the cell saying so; one with nothing repaired, empty ones.
@@ -225,8 +242,10 @@ class FilterModule(object):
     def filters(self):
         return {
             "fleet_counts": fleet_counts,
+            "fleet_failing": fleet_failing,
             "fleet_needs_restart": fleet_needs_restart,
             "fleet_problems": fleet_problems,
+            "fleet_reached": fleet_reached,
             "fleet_rollout_stops": fleet_rollout_stops,
             "fleet_row": fleet_row,
             "fleet_state": fleet_state,
