@@ -19,6 +19,15 @@ trap '"$fleet" down "$work"; rm -rf "$work"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
+# A fleet too large for fs.inotify.max_user_instances, where the limit cannot be raised,
+# fails before it boots anything, naming the limit.
+mkdir "$work/large"
+# shellcheck disable=SC2016  # expanded by the inner shell
+same "fleet.sh up: a limit that cannot be raised" "$(unshare -m sh -c \
+    'mount --bind -o ro /proc/sys /proc/sys && exec "$0" up "$1" $(seq -f "l%g" 1 20)' \
+    "$fleet" "$work/large" 2>&1 | sed 's/[0-9][0-9]*/N/g')" \
+    "fleet.sh: fs.inotify.max_user_instances is N and cannot be raised; N hosts need N (sysctl -w fs.inotify.max_user_instances=N)"
+
 HOSTMEND_OWNER_PID=$$ "$fleet" up "$work" --unreachable unreachable \
     healthy db-stopped engine-failed 2>"$work/up.log" || cannot_boot "the fleet" "$work/up.log"
 export ANSIBLE_CONFIG=$work/ansible.cfg
