@@ -62,14 +62,17 @@ for type in module filter; do
     while read -r name description; do
         [[ $description != UNDOCUMENTED* ]] || { problem "ansible-doc -t $type: $name is undocumented"; continue; }
         ansible-doc -t "$type" "$name" >"$out/doc.txt" 2>&1 || problem "ansible-doc -t $type $name: $(tail -n1 "$out/doc.txt")"
-        for section in "EXAMPLES:" "RETURN VALUES:"; do
+        sections=("EXAMPLES:" "RETURN VALUES:")
+        [[ $type != module ]] || sections+=("check_mode:")
+        for section in "${sections[@]}"; do
             grep -F "$section" "$out/doc.txt" >/dev/null || problem "ansible-doc -t $type $name shows no $section"
         done
     done <"$out/list.txt"
 done
-grep -F "check_mode:" <(ansible-doc hostmend.panel.mend) >/dev/null || problem "ansible-doc shows no check_mode: for the module"
-ansible-doc -t role hostmend.panel.deploy | grep -F hostmend_deb >/dev/null ||
-    problem "ansible-doc shows no hostmend_deb for the deploy role"
+for role_option in deploy:hostmend_deb deploy:hostmend_lock_timeout fleet:hostmend_fail_on fleet:hostmend_repair_disabled; do
+    ansible-doc -t role "hostmend.panel.${role_option%%:*}" | grep -F "${role_option#*:}" >/dev/null ||
+        problem "ansible-doc shows no ${role_option#*:} for the ${role_option%%:*} role"
+done
 
 # The built collection carries the licence its galaxy.yml names.
 ansible-galaxy collection build --output-path "$out" "$collection" >/dev/null

@@ -6,7 +6,10 @@
 #   engine-failed  the engine failed, and a cache to clean
 #   unreachable    a loopback port where nothing listens; first in the inventory
 # It deploys the package, checks the fleet, repairs it (in check mode first), and counts
-# what each playbook run changed on each host from its recap.
+# what each playbook run changed on each host from its recap. Then it breaks the hosts as
+# servers break (a database whose restart fails, masked, still starting, stopped and
+# disabled; a web server that cannot restart on the canary; a user without root) and
+# checks what fleet_repair leaves alone, what it reports failed, and where it stops.
 #   check-fleet.sh [PATH_OF_DEB]     (default: what scripts/package.sh builds)
 set -euo pipefail
 repo=$(cd "$(dirname "$0")/../.." && pwd)
@@ -15,6 +18,7 @@ fleet=$repo/tests/fleet/fleet.sh
 source "$(dirname "$0")/../realhost/testlib.sh"
 
 deb=$(realpath "${1:-$("$repo/scripts/package.sh" | tail -n1)}")
+version=$(dpkg-deb --field "$deb" Version)
 trap '"$fleet" down "$work"; rm -rf "$work"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
@@ -61,10 +65,25 @@ changes() {
 summary() {
     /usr/bin/python3 - "${1:-hostmend-fleet-summary.json}" "${2:-r['engine'] + '/' + r['database']}" <<'EOF'
 import json, sys
-rows = json.load(open(sys.argv[1]))
+rows = json.load(open(sys.argv[1]))["hosts"]
 print(" ".join("%s=%s" % (h, eval(sys.argv[2], {}, {"r": r})) for h, r in sorted(rows.items())))
 EOF
 }
+
+# run_field EXPR: EXPR over the summary's run (run) and its counts (c).
+run_field() {
+    /usr/bin/python3 - "$1" <<'EOF'
+import json, sys
+run = json.load(open("hostmend-fleet-summary.json"))["run"]
+print(eval(sys.argv[1], {}, {"run": run, "c": run["counts"]}))
+EOF
+}
+
+# How many times the last run tried to reach the unreachable host.
+tries() { grep -c '^fatal: \[unreachable\]: UNREACHABLE' "$work/play.log" || true; }
+
+# The unit's systemd invocation in HOST, which a restart changes: "ALIAS UNIT".
+invocation() { on "$1" systemctl show -P InvocationID "$2"; }
 
 # The engine's and the database's states in each reachable host.
 states() {
@@ -75,6 +94,9 @@ states() {
     done
     echo "${out[*]}"
 }
+
+# The database's state in the host ALIAS.
+unit_state_of() { host_name=fleet$$-$1 unit_state mariadb.service; }
 
 # The hosts start in their states.
 on db-stopped systemctl stop mariadb.socket mariadb.service
@@ -148,57 +170,140 @@ same "older, downgrade allowed: the versions" "$(for alias in "${reachable[@]}";
 play deploy -e hostmend_deb="$deb"
 same "the package again: its coremend" "$(coremends)" "$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/sbin/coremend | sha256sum | cut -c1-64)"
 
-# Check: the summary names each host's states and changes nothing.
+# Check: the summary names each host's states and changes nothing; the unreachable host
+# is tried once, and it makes the run fail unless hostmend_fail_on leaves it out.
 play fleet_check
-same "check: exit status" "$rc" 0
+same "check: exit status" "$rc" 2
+same "check: the unreachable host fails" "$(changes)" \
+    "db-stopped=0 engine-failed=0 healthy=0 unreachable=failed"
+same "check: unreachable tried once" "$(tries)" 1
 same "check: summary" "$(summary)" \
-    "db-stopped=running/stopped engine-failed=stopped/running healthy=running/running unreachable=unreachable/unreachable"
+    "db-stopped=running/stopped engine-failed=failed/running healthy=running/running unreachable=unreachable/unreachable"
+same "check: versions" "$(summary "" "r['version']")" \
+    "$(printf '%s=%s ' db-stopped "$version" engine-failed "$version" healthy "$version")unreachable=None"
+same "check: the run" "$(run_field "run['playbook'], run['check_mode'], run['start'] <= run['end'], c")" \
+    "('hostmend.panel.fleet_check', False, True, {'error': 0, 'hosts': 4, 'not_reached': 0, 'repair': 0, 'repaired': 0, 'unreachable': 1})"
 same "check: disk reports" "$(summary "" "type(r['disk']).__name__ + ':' + str(r['disk'] if isinstance(r['disk'], str) else r['disk'][0]['mount'])")" \
     "db-stopped=list:/ engine-failed=list:/ healthy=list:/ unreachable=str:unreachable"
 table=$(grep -E '^ +"(host|db-stopped|engine-failed|healthy|unreachable) ' "$work/play.log" | tr -s ' ' | tr -d '",')
 same "check: the table" "$table" " host engine database
  db-stopped running stopped
- engine-failed stopped running
+ engine-failed failed running
  healthy running running
  unreachable unreachable unreachable"
+play fleet_check -e '{"hostmend_fail_on": ["error", "repair"]}'
+same "check, unreachable let through: exit status" "$rc" 0
 
 # Repair in check mode predicts the two restarts and makes none; the summary goes where
-# the variable says.
+# the variable says, and says it was a check.
 play fleet_repair --check -e hostmend_summary="$work/predicted.json"
-same "repair --check: changes" "$(changes)" "db-stopped=1 engine-failed=1 healthy=0 unreachable=0"
+same "repair --check: changes" "$(changes)" "db-stopped=1 engine-failed=1 healthy=0 unreachable=failed"
 same "repair --check: summary" "$(summary predicted.json "r['repaired']")" \
     "db-stopped=['database'] engine-failed=['engine'] healthy=[] unreachable=[]"
+same "repair --check: the run says so" "$(grep -c '"check_mode": true' predicted.json)" 1
 same "repair --check: states unchanged" "$(states)" \
     "db-stopped=running/stopped engine-failed=failed/running healthy=running/running"
 
-# Repair restarts exactly what was stopped, batch after batch (one host each), the first
-# batch being the unreachable host alone.
-play fleet_repair
-same "repair: exit status" "$rc" 0
-same "repair: batches" "$(grep -c '^PLAY \[Repair what is stopped\]' "$work/play.log")" 4
-same "repair: changes" "$(changes)" "db-stopped=1 engine-failed=1 healthy=0 unreachable=0"
+# Repair restarts exactly what was down: a canary batch of the first host that answered,
+# then batches of one host each; the unreachable host is tried once, by the check.
+play fleet_repair -e hostmend_batch=1
+same "repair: exit status" "$rc" 2
+same "repair: batches" "$(grep -c '^PLAY \[Repair what is down' "$work/play.log")" 3
+same "repair: canary" "$(grep -A3 '^PLAY \[Repair what is down' "$work/play.log" | grep -m1 -o '\[healthy\]')" "[healthy]"
+same "repair: unreachable tried once" "$(tries)" 1
+same "repair: changes" "$(changes)" "db-stopped=1 engine-failed=1 healthy=0 unreachable=failed"
 same "repair: states" "$(states)" \
     "db-stopped=running/running engine-failed=running/running healthy=running/running"
 same "repair: summary" "$(summary "" "r['engine'] + '/' + r['database'] + str(r['repaired'])")" \
     "db-stopped=running/running['database'] engine-failed=running/running['engine'] healthy=running/running[] unreachable=unreachable/unreachable[]"
 
 play fleet_repair
-same "repair again: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=0"
+same "repair again: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=failed"
 
 # The web hosting stack and the caches, when asked.
 play fleet_repair -e hostmend_restart_web=true -e hostmend_clean_caches=true
-same "web and cleanup: changes" "$(changes)" "db-stopped=2 engine-failed=2 healthy=2 unreachable=0"
+same "web and cleanup: changes" "$(changes)" "db-stopped=2 engine-failed=2 healthy=2 unreachable=failed"
+same "web and cleanup: unreachable tried once" "$(tries)" 1
 same "web and cleanup: removed" "$(summary "" "r['clean_paths']")" \
     "db-stopped=['/var/cache/apt/'] engine-failed=['/root/veltrosin/', '/var/cache/apt/'] healthy=['/var/cache/apt/'] unreachable=unreachable"
-same "web and cleanup: web reports" "$(summary "" "r['web'] if isinstance(r['web'], str) else [w['status'] for w in r['web']]")" \
-    "db-stopped=['running', 'running', 'running'] engine-failed=['running', 'running', 'running'] healthy=['running', 'running', 'running'] unreachable=unreachable"
+same "web and cleanup: web cells" "$(summary "" "r['web']")" \
+    "$(printf "%s={'apache2': 'running', 'nginx': 'running', 'php8.2-fpm': 'running'} " db-stopped engine-failed healthy)unreachable=unreachable"
 
-# A host whose tool fails is reported with the tool's line; the others are still checked.
+# A database whose restart fails, a masked one and one still starting: the first fails its
+# repair and the run, the others are left alone, the one starting not even restarted.
+on db-stopped sh -c 'mkdir -p /etc/systemd/system/mariadb.service.d &&
+    printf "[Service]\nExecStartPre=/bin/false\n" >/etc/systemd/system/mariadb.service.d/broken.conf &&
+    systemctl daemon-reload && systemctl stop mariadb.socket mariadb.service'
+on engine-failed sh -c 'systemctl stop mariadb.socket mariadb.service && systemctl mask --quiet mariadb.service'
+on healthy sh -c 'mkdir -p /etc/systemd/system/mariadb.service.d &&
+    printf "[Service]\nExecStartPre=/bin/sleep 900\n" >/etc/systemd/system/mariadb.service.d/slow.conf &&
+    systemctl daemon-reload && systemctl stop mariadb.socket mariadb.service &&
+    systemctl start --no-block mariadb.service'
+starting=$(invocation healthy mariadb.service)
+play fleet_repair -e hostmend_repair_disabled=true
+same "broken databases: exit status" "$rc" 2
+same "broken databases: changes" "$(changes)" "db-stopped=failed engine-failed=0 healthy=0 unreachable=failed"
+same "broken databases: cells" "$(summary "" "r['database'] + str(r['repaired'])")" \
+    "db-stopped=failed[] engine-failed=masked[] healthy=activating[] unreachable=unreachable[]"
+same "broken databases: why" "$(summary "" "r['failures']")" \
+    "db-stopped={'database': 'mariadb.service did not restart: See \"systemctl status mariadb.service\" and \"journalctl -xeu mariadb.service\" for details. (Finished with exit code 1)'} engine-failed={} healthy={} unreachable={}"
+same "broken databases: counts" "$(run_field "c['repair'], c['error'], c['unreachable']")" "(1, 0, 1)"
+same "broken databases: the one starting was not restarted" "$(invocation healthy mariadb.service)" "$starting"
+same "broken databases: the masked one still down" "$(on engine-failed systemctl show -P ActiveState mariadb.service)" inactive
+on db-stopped sh -c 'rm -r /etc/systemd/system/mariadb.service.d && systemctl daemon-reload &&
+    systemctl reset-failed mariadb.service && systemctl start mariadb.service'
+on engine-failed sh -c 'systemctl unmask --quiet mariadb.service && systemctl start mariadb.service'
+on healthy sh -c 'rm -r /etc/systemd/system/mariadb.service.d && systemctl daemon-reload &&
+    systemctl stop mariadb.service && systemctl start mariadb.service'
+
+# A database stopped and disabled is left alone, and started when asked.
+on db-stopped sh -c 'systemctl disable --quiet mariadb.service && systemctl stop mariadb.socket mariadb.service'
+play fleet_repair
+same "disabled database: left alone" "$(summary "" "r['database'] + str(r['repaired'])")" \
+    "db-stopped=disabled[] engine-failed=running[] healthy=running[] unreachable=unreachable[]"
+same "disabled database: still down" "$(unit_state_of db-stopped)" stopped
+play fleet_repair -e hostmend_repair_disabled=true
+same "disabled database, repair asked: started" "$(summary "" "r['database'] + str(r['repaired'])")" \
+    "db-stopped=running['database'] engine-failed=running[] healthy=running[] unreachable=unreachable[]"
+on db-stopped systemctl enable --quiet mariadb.service
+
+# A web server that cannot restart on the canary stops the rollout: no later host is
+# touched, not even its stopped database, and the summary says they were not reached.
+on healthy sh -c 'echo "server { listen 8081; no_such_directive; }" >/etc/nginx/conf.d/broken.conf'
+on db-stopped systemctl stop mariadb.socket mariadb.service
+before=$(invocation db-stopped nginx.service)/$(invocation engine-failed nginx.service)
+play fleet_repair -e hostmend_restart_web=true -e hostmend_batch=1
+same "broken canary: exit status" "$rc" 2
+same "broken canary: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=failed unreachable=failed"
+same "broken canary: later hosts untouched" \
+    "$(invocation db-stopped nginx.service)/$(invocation engine-failed nginx.service) $(unit_state_of db-stopped)" \
+    "$before stopped"
+same "broken canary: summary" "$(summary "" "r['engine'] + '/' + r['database'] + '/' + str(r['web'])")" \
+    "db-stopped=not reached/not reached/not reached engine-failed=not reached/not reached/not reached healthy=running/running/{'apache2': 'running', 'nginx': 'failed', 'php8.2-fpm': 'running'} unreachable=unreachable/unreachable/unreachable"
+same "broken canary: counts" "$(run_field "c['not_reached'], c['repair']")" "(2, 1)"
+on healthy sh -c 'rm /etc/nginx/conf.d/broken.conf && systemctl start nginx.service'
+on db-stopped systemctl start mariadb.service
+
+# Without root and without become, the checks run and the repairs are refused.
+on db-stopped sh -c 'useradd --create-home tester && mkdir ~tester/.ssh &&
+    cp /root/.ssh/authorized_keys ~tester/.ssh/ && chown -R tester: ~tester/.ssh &&
+    systemctl stop mariadb.socket mariadb.service'
+play fleet_repair --limit db-stopped -e ansible_user=tester
+same "not root: exit status" "$rc" 2
+same "not root: refused" "$(summary "" "r['engine'] + ' ' + r['failures']['database']")" \
+    "db-stopped=running dbmend --repair changes the server and needs root: run the task as root, with become: true"
+same "not root: still down" "$(unit_state_of db-stopped)" stopped
+on db-stopped systemctl start mariadb.service
+
+# A host whose tool fails is reported with the tool's line, which is also its warning;
+# the others are still checked.
 on healthy rm -f /lib/systemd/system/mariadb.service /lib/systemd/system/mysql.service \
     /lib/systemd/system/mysqld.service /etc/init.d/mariadb
 play fleet_check
-same "failing host: exit status" "$rc" 0
+same "failing host: exit status" "$rc" 2
 same "failing host: summary" "$(summary)" \
     "db-stopped=running/running engine-failed=running/running healthy=running/error: Failed to detect mysql unit name unreachable=unreachable/unreachable"
+same "failing host: warnings" "$(summary "" "r['warnings']")" \
+    "db-stopped=[] engine-failed=[] healthy=['dbmend --check: Failed to detect mysql unit name'] unreachable=[]"
 
 finish

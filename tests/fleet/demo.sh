@@ -51,7 +51,8 @@ show "ansible-playbook hostmend.panel.fleet_check" ansible-playbook hostmend.pan
 show "ansible-playbook hostmend.panel.fleet_repair" ansible-playbook hostmend.panel.fleet_repair
 show "the summary the repair wrote (disk reports left out)" /usr/bin/python3 -c '
 import json
-rows = json.load(open("hostmend-fleet-summary.json"))
-print(json.dumps({h: {k: v for k, v in r.items() if k != "disk"} for h, r in rows.items()}, indent=2))'
+summary = json.load(open("hostmend-fleet-summary.json"))
+hosts = {h: {k: v for k, v in r.items() if k != "disk"} for h, r in summary["hosts"].items()}
+print(json.dumps({"run": summary["run"], "hosts": hosts}, indent=2))'
 echo
 echo "Taking the fleet down."

@@ -20,9 +20,19 @@ description:
     status other than 0, since C(sweepmend check) passes the disk report tool's status on.
     The message is the tool's line on standard error (for example
     C(Failed to detect mysql unit name)), or the exit status when it wrote none.
-  - A check never changes anything. A repair of the engine or the database, and the restart of
-    the web hosting stack, always report a change (a restart was issued). The cache cleanup
-    reports a change only when it removed something.
+  - Beside the tool's report the module reads the C(LoadState), C(ActiveState), C(SubState)
+    and C(UnitFileState) of each unit reported on with C(systemctl show) (C(units)).
+  - A check never changes anything, and a unit it finds stopped is data, not a failure.
+  - A repair of the engine or the database fails when its report says C(stopped), or when
+    its unit is not active I(settle) seconds later; the message names the unit and the
+    last line of the report's message. The restart of the web hosting stack fails for each
+    installed unit (C(LoadState) C(loaded)) whose report says C(stopped) or which has failed
+    I(settle) seconds later; a web server that is not installed is no failure.
+    A repair reports a change whenever a restart was issued; the cache cleanup only when it
+    removed something.
+  - Every line the tool writes on standard error becomes a warning (C(diagnostics)).
+  - The repair words need root and are refused for any other user, with a message that
+    says to use C(become); C(check) runs as any user.
 options:
   tool:
     description: The tool to run.
@@ -37,17 +47,26 @@ options:
     type: str
     required: true
     choices: [check, repair, restart-web-hosting]
+  settle:
+    description:
+      - After a repair, how many seconds to wait before the units' states are read again to
+        tell whether the restart held. C(0) reads them at once. A check does not wait.
+    type: int
+    default: 0
+    version_added: 1.1.0
 attributes:
   check_mode:
+    description: Can run in check mode and return changed status prediction without modifying target.
     support: partial
     details:
       - The word C(check) runs as usual, since it changes nothing.
       - Every other word does not run; the task then predicts C(changed=true), including a
         cleanup that would find nothing to remove.
   diff_mode:
+    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
     support: none
 notes:
-  - The tools need root, so run the task as root or with C(become).
+  - The repairs need root, so run those tasks as root or with C(become).
   - Install the tools first, for example with the role C(hostmend.panel.deploy).
 author:
   - hostmend developers
@@ -60,16 +79,19 @@ EXAMPLES = r"""
     word: check
   register: engine
 
-- name: Restart the engine only when its check found it stopped
+- name: Restart the engine only when it is down, and see that it stays up for 5 s
   hostmend.panel.mend:
     tool: coremend
     word: repair
-  when: engine.report.status == 'stopped'
+    settle: 5
+  become: true
+  when: engine.units[engine.report.name].ActiveState in ['inactive', 'failed']
 
 - name: Remove the caches and show what went
   hostmend.panel.mend:
     tool: sweepmend
     word: repair
+  become: true
   register: cleanup
 
 - name: Show the removed paths
@@ -103,6 +125,30 @@ report:
   returned: when the tool ran, except for sweepmend repair
   type: raw
   sample: {"message": "", "name": "mariadb.service", "status": "running"}
+units:
+  description:
+    - The states of each unit that the tool's report names, read with C(systemctl show)
+      after the tool ran (after a repair, I(settle) seconds later), by unit name as the
+      report gives it. A unit whose states could not be read is left out.
+  version_added: 1.1.0
+  returned: when the tool ran
+  type: dict
+  sample: {"mariadb.service": {"LoadState": "loaded", "ActiveState": "active",
+           "SubState": "running", "UnitFileState": "enabled"}}
+failed_units:
+  description: The units that a failed repair did not bring back, named as in the reports.
+  version_added: 1.1.0
+  returned: when a repair ran and failed for that reason
+  type: list
+  elements: str
+  sample: ["mariadb.service"]
+diagnostics:
+  description: Each line the tool wrote on standard error, after the tool's command.
+  version_added: 1.1.0
+  returned: when the tool ran
+  type: list
+  elements: str
+  sample: ["webmend --restart-web-hosting: Unable to get php-fpm services list: interpbook failed"]
 clean_paths:
   description: The paths that C(sweepmend repair) removed; empty when there were none.
   returned: when sweepmend repair ran
@@ -111,74 +157,11 @@ clean_paths:
   sample: ["/root/veltrosin/", "/var/cache/apt/"]
 """
 
-import json
 import os
 
 from ansible.module_utils.basic import AnsibleModule
-
-BIN_DIR = "/usr/sbin"
-WORDS = {
-    "coremend": ("check", "repair"),
-    "dbmend": ("check", "repair"),
-    "sweepmend": ("check", "repair"),
-    "webmend": ("restart-web-hosting",),
-}
-_NOT_JSON = object()
-
-
-def _parse(text):
-    try:
-        return json.loads(text)
-    except ValueError:
-        return _NOT_JSON
-
-
-def _is_service_report(value):
-    return isinstance(value, dict) and value.get("status") in ("running", "stopped")
-
-
-def interpret(tool, word, rc, out, err):
-    """The module's result for one finished run of TOOL --WORD."""
-    result = dict(changed=False, rc=rc, stdout=out, stderr=err)
-    data = _parse(out)
-    if rc != 0:
-        lines = [line.strip() for line in err.splitlines() if line.strip()]
-        result["failed"] = True
-        result["msg"] = "; ".join(lines) or "%s --%s exited with status %d" % (tool, word, rc)
-        if tool == "sweepmend" and word == "check" and data is not _NOT_JSON:
-            result["report"] = data
-        return result
-
-    if tool == "sweepmend" and word == "check":
-        result["report"] = None if data is _NOT_JSON else data
-    elif tool == "sweepmend":
-        if data is None:
-            data = {"clean_paths": []}
-        if not isinstance(data, dict) or not isinstance(data.get("clean_paths"), list):
-            return _unexpected(result, tool, word, out)
-        result["clean_paths"] = data["clean_paths"]
-        result["changed"] = bool(data["clean_paths"])
-    elif tool == "webmend":
-        if not isinstance(data, list) or not all(_is_service_report(r) for r in data):
-            return _unexpected(result, tool, word, out)
-        result["report"] = data
-        result["changed"] = True
-    else:
-        if not _is_service_report(data):
-            return _unexpected(result, tool, word, out)
-        result["report"] = data
-        result["changed"] = word == "repair"
-    return result
-
-
-def _unexpected(result, tool, word, out):
-    result["failed"] = True
-    result["msg"] = "%s --%s printed something other than its result: %s" % (
-        tool,
-        word,
-        out.strip()[:200] or "nothing",
-    )
-    return result
+from ansible_collections.hostmend.panel.plugins.module_utils.rules import WORDS, needs_root
+from ansible_collections.hostmend.panel.plugins.module_utils.tool_run import not_installed, run_tool
 
 
 def main():
@@ -186,6 +169,7 @@ def main():
         argument_spec=dict(
             tool=dict(type="str", required=True, choices=sorted(WORDS)),
             word=dict(type="str", required=True, choices=["check", "repair", "restart-web-hosting"]),
+            settle=dict(type="int", default=0),
         ),
         supports_check_mode=True,
     )
@@ -193,19 +177,21 @@ def main():
     word = module.params["word"]
     if word not in WORDS[tool]:
         module.fail_json(msg="%s has no word %s; it takes %s" % (tool, word, " or ".join(WORDS[tool])))
-
-    path = os.path.join(BIN_DIR, tool)
-    if not (os.path.isfile(path) and os.access(path, os.X_OK)):
-        module.fail_json(msg="%s is not installed (no %s)" % (tool, path))
+    if module.params["settle"] < 0:
+        module.fail_json(msg="settle must be 0 or more seconds, not %d" % module.params["settle"])
+    refusal = needs_root(word, os.geteuid())
+    if refusal:
+        module.fail_json(msg="%s %s" % (tool, refusal))
+    missing = not_installed(tool)
+    if missing:
+        module.fail_json(msg=missing)
 
     if module.check_mode and word != "check":
         module.exit_json(changed=True, msg="check mode: %s --%s not run" % (tool, word))
 
-    # The tools read nothing from their environment and their output is UTF-8 (they
-    # replace anything else); the disk report is passed through as the panel's tool wrote
-    # it, so undecodable bytes are replaced rather than failing the task.
-    rc, out, err = module.run_command([path, "--" + word], errors="replace")
-    result = interpret(tool, word, rc, out, err)
+    result = run_tool(module, tool, word, module.params["settle"])
+    for line in result.get("diagnostics", []):
+        module.warn(line)
     if result.get("failed"):
         module.fail_json(**result)
     module.exit_json(**result)

@@ -1,22 +1,16 @@
-# The module's rules (exit status, stderr and output to failed, msg and changed) and the
-# summary's cells, as table rows. Run with Debian's python3:
+# The modules' rules (exit status, stderr and output to failed, msg and changed; unit
+# states to cells; when a restart failed) and the summary's decisions, as table rows. Run
+# with Debian's python3:
 #   /usr/bin/python3 -m unittest discover -s tests/unit
-import importlib.util
 import pathlib
+import sys
 import unittest
 
-PLUGINS = pathlib.Path(__file__).resolve().parents[2] / "plugins"
+# The directory that holds ansible_collections/, as Ansible's own loader would find it.
+sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[5]))
 
-
-def load(path):
-    spec = importlib.util.spec_from_file_location(path.stem, PLUGINS / path)
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
-    return module
-
-
-mend = load(pathlib.Path("modules/mend.py"))
-fleet = load(pathlib.Path("filter/fleet.py"))
+from ansible_collections.hostmend.panel.plugins.filter import fleet  # noqa: E402
+from ansible_collections.hostmend.panel.plugins.module_utils import rules as mend  # noqa: E402
 
 STOPPED = '{"message":"","name":"tarnwick.service","status":"stopped"}\n'
 RUNNING = '{"message":"","name":"mariadb.service","status":"running"}\n'
@@ -44,21 +38,135 @@ UNREACHABLE = {"unreachable": True, "msg": "Failed to connect to the host via ss
 FAILED = {"failed": True, "rc": 1, "msg": "Failed to detect mysql unit name"}
 SKIPPED = {"skipped": True, "changed": False}
 PREDICTED = {"changed": True, "msg": "check mode: coremend --repair not run"}
+DB = "mariadb.service"
 
 
-def ran(status, changed=False):
-    return {"rc": 0, "changed": changed, "report": {"status": status}}
+def states(load="loaded", active="active", sub="running", file="enabled"):
+    return {"LoadState": load, "ActiveState": active, "SubState": sub, "UnitFileState": file}
 
+
+def ran(status, unit=None, changed=False, **more):
+    """A result of mend for DB with STATUS in its report and UNIT (states) in its units."""
+    result = {"rc": 0, "changed": changed, "report": {"name": DB, "status": status, "message": ""}}
+    result.update(units={DB: unit} if unit else {}, **more)
+    return result
+
+
+DOWN = states(active="inactive", sub="dead")
+BROKEN = dict(ran("stopped", states(active="failed", sub="failed"), True), failed=True,
+              failed_units=[DB], msg="mariadb.service did not restart: Job failed")
 
 # the registered results of a check (and a repair) -> the summary's cell
 CELLS = [
+    (ran("running", states()), "running"),
     (ran("running"), "running"),
-    ([ran("stopped"), SKIPPED], "stopped"),
-    ([ran("stopped"), ran("running")], "running"),
-    ([ran("stopped"), PREDICTED], "stopped"),
-    ([ran("stopped"), FAILED], "error: Failed to detect mysql unit name"),
+    ([ran("stopped", DOWN), SKIPPED], "stopped"),
+    ([ran("stopped", DOWN), ran("running", states(), True)], "running"),
+    ([ran("stopped", DOWN), PREDICTED], "stopped"),
+    ([ran("stopped", DOWN), BROKEN], "failed"),
+    ([ran("stopped", DOWN), FAILED], "error: Failed to detect mysql unit name"),
+    (ran("stopped", states(active="failed", sub="failed")), "failed"),
+    (ran("stopped", states(load="masked", active="inactive", file="masked")), "masked"),
+    (ran("stopped", states(active="inactive", file="disabled")), "disabled"),
+    (ran("running", states(file="disabled")), "running"),
+    (ran("stopped", states(active="activating", sub="start-pre")), "activating"),
+    (ran("stopped", states(active="deactivating", sub="stop")), "deactivating"),
+    (ran("running", states(active="reloading", sub="reload")), "reloading"),
+    (ran("stopped", states(load="not-found", active="inactive", file="")), "not installed"),
     (UNREACHABLE, "unreachable"),
     (SKIPPED, "error: not checked"),
+]
+
+WEB = [{"name": "php8.2-fpm", "status": "running", "message": ""},
+       {"name": "apache2", "status": "stopped",
+        "message": "\nFailed to try-restart apache2.service: Unit apache2.service not found.\n"
+                   "\nFinished with exit code 5"},
+       {"name": "nginx", "status": "stopped",
+        "message": "\nJob for nginx.service failed.\n\nFinished with exit code 1"}]
+NO_APACHE = {"php8.2-fpm": states(), "apache2": states(load="not-found", active="inactive", file=""),
+             "nginx": states()}
+SHOW = ("LoadState=loaded\nActiveState=failed\nSubState=failed\nUnitFileState=enabled\n\n"
+        "LoadState=not-found\nActiveState=inactive\nSubState=dead\nUnitFileState=\n")
+
+
+def hostvars_web(*results):
+    return {"h%d" % i: {"hostmend_web": r} for i, r in enumerate(results)}
+
+
+WEB_FAILED = {"rc": 0, "failed": True, "failed_units": ["nginx"], "report": []}
+WEB_OK = {"rc": 0, "changed": True, "report": []}
+
+# function, its arguments -> what it returns
+RULES = [
+    # After a restart: engine and database must be active again, and say why not.
+    (mend.repair_failures, ("dbmend", ran("running"), {DB: states()}, 5), []),
+    (mend.repair_failures, ("dbmend", {"report": dict(WEB[2], name=DB)}, {DB: states(active="failed")}, 5),
+     [(DB, "mariadb.service did not restart: Job for nginx.service failed. (Finished with exit code 1)")]),
+    (mend.repair_failures, ("dbmend", ran("running"), {DB: states(active="activating", sub="start")}, 5),
+     [(DB, "mariadb.service is activating 5 s after its restart")]),
+    # The web hosting stack: a server without apache2 fails only for nginx.
+    (mend.repair_failures, ("webmend", {"report": WEB}, NO_APACHE, 5),
+     [("nginx", "nginx did not restart: Job for nginx.service failed. (Finished with exit code 1)")]),
+    (mend.repair_failures, ("webmend", {"report": WEB[:1]}, {"php8.2-fpm": states(active="failed")}, 5),
+     [("php8.2-fpm", "php8.2-fpm is failed 5 s after the restart")]),
+    (mend.repair_failures, ("webmend", {"report": WEB[:1]}, {"php8.2-fpm": states(active="inactive")}, 5), []),
+    # Repair words need root; a check does not.
+    (mend.needs_root, ("repair", 1000),
+     "--repair changes the server and needs root: run the task as root, with become: true"),
+    (mend.needs_root, ("restart-web-hosting", 1000),
+     "--restart-web-hosting changes the server and needs root: run the task as root, with become: true"),
+    (mend.needs_root, ("check", 1000), None),
+    (mend.needs_root, ("repair", 0), None),
+    (mend.parse_show, (["nginx", "apache2"], SHOW),
+     {"nginx": states(active="failed", sub="failed"),
+      "apache2": states(load="not-found", active="inactive", sub="dead", file="")}),
+    (mend.diagnostics, ("sweepmend", "repair", "Read-only file system\n\n"),
+     ["sweepmend --repair: Read-only file system"]),
+    # What fleet_repair restarts: only a loaded unit that is down, and not disabled unless asked.
+    (fleet.fleet_needs_restart, (ran("stopped", DOWN),), True),
+    (fleet.fleet_needs_restart, (ran("stopped", states(active="failed", sub="failed")),), True),
+    (fleet.fleet_needs_restart, (ran("running", states()),), False),
+    (fleet.fleet_needs_restart, (ran("stopped", states(active="activating", sub="start-pre")),), False),
+    (fleet.fleet_needs_restart, (ran("stopped", states(active="deactivating", sub="stop")),), False),
+    (fleet.fleet_needs_restart, (ran("stopped", states(load="masked", active="inactive", file="masked")),), False),
+    (fleet.fleet_needs_restart, (ran("stopped", states(load="not-found", active="inactive")),), False),
+    (fleet.fleet_needs_restart, (ran("stopped", states(active="inactive", file="disabled")),), False),
+    (fleet.fleet_needs_restart, (ran("stopped", states(active="inactive", file="disabled")), True), True),
+    (fleet.fleet_needs_restart, (ran("stopped", states(active="inactive", file="static")),), True),
+    (fleet.fleet_needs_restart, (ran("stopped"),), False),
+    (fleet.fleet_needs_restart, (FAILED,), False),
+    (fleet.fleet_needs_restart, (None,), False),
+    # A failed web restart stops the rollout beyond the allowed share of the batch.
+    (fleet.fleet_rollout_stops, (hostvars_web(WEB_OK, WEB_FAILED), ["h0", "h1"], 0), True),
+    (fleet.fleet_rollout_stops, (hostvars_web(WEB_OK, WEB_FAILED), ["h0", "h1"], 50), False),
+    (fleet.fleet_rollout_stops, (hostvars_web(WEB_OK, UNREACHABLE), ["h0", "h1"], 0), False),
+    (fleet.fleet_rollout_stops, (hostvars_web(SKIPPED, SKIPPED), ["h0", "h1"], 0), False),
+    # The web hosting stack's cells: per unit, and one for the table.
+    (fleet._web_cells, ({"rc": 0, "report": WEB, "units": NO_APACHE},),
+     {"php8.2-fpm": "running", "apache2": "not installed", "nginx": "running"}),
+    (fleet._web_column, ({"php8.2-fpm": "running", "apache2": "not installed", "nginx": "failed"},), "failed"),
+    (fleet._web_column, ({"apache2": "not installed", "nginx": "running"},), "running"),
+    (fleet.fleet_counts, ({"a": {"engine": "unreachable", "database": "unreachable", "disk": "unreachable"},
+                           "b": {"engine": "running", "database": "error: x", "failures": {"web": "y"}},
+                           "c": {"engine": "not reached", "database": "not reached", "repaired": []},
+                           "d": {"engine": "running", "database": "running", "repaired": ["engine"]}},),
+     {"hosts": 4, "unreachable": 1, "error": 1, "repair": 1, "not_reached": 1, "repaired": 1}),
+    (fleet.fleet_failing, ({"a": {"engine": "unreachable"}, "b": {"engine": "running", "failures": {}},
+                            "c": {"engine": "not reached"}, "d": {"engine": "running", "failures": {"web": "x"}}},
+                           ["unreachable", "repair"]), {"a": ["unreachable"], "d": ["repair"]}),
+    (fleet.fleet_reached, ({"a": {"hostmend_check": UNREACHABLE}, "b": {"hostmend_check": FAILED}, "c": {}},
+                           ["c", "b", "a"]), ["c", "b"]),
+    # After a stopped rollout, a server that answered and has no repair was not reached.
+    (lambda *a: {h: r["engine"] for h, r in fleet.fleet_summary(*a)["hosts"].items()},
+     ({"localhost": {"hostmend_rollout_stopped": True},
+       "a": {"hostmend_check": {"engine": ran("running", states())}, "hostmend_engine_repair": SKIPPED},
+       "b": {"hostmend_check": {"engine": ran("running", states())}}, "c": {"hostmend_check": UNREACHABLE}},
+      ["a", "b", "c"]), {"a": "running", "b": "not reached", "c": "unreachable"}),
+    (fleet.fleet_problems, ({"engine": "unreachable", "database": "unreachable"},), ["unreachable"]),
+    (fleet.fleet_problems, ({"engine": "running", "web": "error: x", "failures": {"database": "y"}},),
+     ["error", "repair"]),
+    (fleet.fleet_problems, ({"engine": "running", "web": "error: x", "failures": {"database": "y"}}, []), []),
+    (fleet.fleet_problems, ({"engine": "running", "web": {"nginx": "failed"}, "failures": {}},), []),
 ]
 
 class Rules(unittest.TestCase):
@@ -78,6 +186,11 @@ class Rules(unittest.TestCase):
                 if key == "report" and isinstance(got, (dict, list)) and got:
                     got = got["status"] if isinstance(got, dict) else [r["status"] for r in got]
                 self.assertEqual(got, want)
+
+    def test_rules(self):
+        for function, args, want in RULES:
+            with self.subTest(function=function.__name__, args=args):
+                self.assertEqual(function(*args), want)
 
     def test_cells(self):
         for results, cell in CELLS:
