@@ -97,7 +97,7 @@ def show_command(units):
 def parse_show(units, out):
     """{unit: its states} from the output of show_command(UNITS): one block per unit, in
     order, blank lines between them. A unit with no block gets no entry."""
-    blocks = [b for b in out.strip("\n").split("\n\n")] if out.strip() else []
+    blocks = out.strip("\n").split("\n\n") if out.strip() else []
     states = {}
     for unit, block in zip(units, blocks):
         values = {}

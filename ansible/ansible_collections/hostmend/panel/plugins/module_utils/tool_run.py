@@ -43,7 +43,7 @@ def run_tool(module, tool, word, settle=0):
     rc, out, err = module.run_command([tool_path(tool), "--" + word], errors="replace")
     result = interpret(tool, word, rc, out, err)
     units = report_units(result)
-    if word != "check" and not result.get("failed") and settle > 0:
+    if word != "check" and units and not result.get("failed") and settle > 0:
         time.sleep(settle)
     result["units"] = run_units(lambda cmd: module.run_command(cmd, errors="replace"), units)
     if word != "check" and not result.get("failed") and tool != "sweepmend":
