@@ -6,8 +6,9 @@ packages=(
   cmake g++ make scdoc
   libboost1.81-dev nlohmann-json3-dev
   googletest libgtest-dev libgmock-dev
-  # The Ansible collection and its fleet of throwaway hosts reached over SSH (tests/fleet/).
-  ansible-core ansible-lint openssh-client netcat-openbsd
+  # The Ansible collection and its fleet of throwaway hosts reached over SSH (tests/fleet/);
+  # voluptuous for ansible-test's validate-modules script, which the collection's test runs.
+  ansible-core ansible-lint python3-voluptuous openssh-client netcat-openbsd
   # The benchmarks (bench/): Google Benchmark, C for the stand-in child program, callgrind.
   libbenchmark-dev gcc valgrind
   # What the scripts call beyond the essential packages: ps and pgrep (procps), the

@@ -23,6 +23,15 @@ trap '"$fleet" down "$work"; rm -rf "$work"' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM HUP
 
+# A fleet too large for fs.inotify.max_user_instances, where the limit cannot be raised,
+# fails before it boots anything, naming the limit.
+mkdir "$work/large"
+# shellcheck disable=SC2016  # expanded by the inner shell
+same "fleet.sh up: a limit that cannot be raised" "$(unshare -m sh -c \
+    'mount --bind -o ro /proc/sys /proc/sys && exec "$0" up "$1" $(seq -f "l%g" 1 20)' \
+    "$fleet" "$work/large" 2>&1 | sed 's/[0-9][0-9]*/N/g')" \
+    "fleet.sh: fs.inotify.max_user_instances is N and cannot be raised; N hosts need N (sysctl -w fs.inotify.max_user_instances=N)"
+
 HOSTMEND_OWNER_PID=$$ "$fleet" up "$work" --unreachable unreachable \
     healthy db-stopped engine-failed 2>"$work/up.log" || cannot_boot "the fleet" "$work/up.log"
 export ANSIBLE_CONFIG=$work/ansible.cfg
@@ -103,11 +112,33 @@ same "check without the package: summary" "$(summary)" \
     "$(printf '%s=error: coremend is not installed (no /usr/sbin/coremend)/error: dbmend is not installed (no /usr/sbin/dbmend) ' \
         db-stopped engine-failed healthy)unreachable=unreachable/unreachable"
 
-# Deploy: directory, copy and install; then nothing more to do.
+# Deploy: directory, copy, install and the installed file's checksum; then nothing more to
+# do. A package manager holds dpkg's locks on one host for a while (as unattended-upgrades
+# would): the install there waits for it. Another host has no python3-apt, and gets none.
+on db-stopped dpkg --purge python3-apt >/dev/null
+# The holder lets go two seconds after it has seen apt-get start, which must be waiting then.
+on healthy /usr/bin/python3 -c '
+import fcntl, subprocess, time
+locks = [open("/var/lib/dpkg/" + name, "a") for name in ("lock-frontend", "lock")]
+for lock in locks:
+    fcntl.lockf(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+print("locked", flush=True)
+runs = lambda: subprocess.run(["pgrep", "-x", "apt-get"], stdout=subprocess.DEVNULL).returncode == 0
+deadline = time.monotonic() + 120
+while not runs() and time.monotonic() < deadline:
+    time.sleep(0.2)
+time.sleep(2)
+print("apt-get waited" if runs() else "no apt-get waited")' >"$work/holder.log" &
+holder=$!
+until [[ -s $work/holder.log ]] || ! kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
 play deploy -e hostmend_deb="$deb"
 same "deploy: exit status (one host unreachable)" "$rc" 4
 same "deploy: changes" "$(changes)" \
-    "db-stopped=3 engine-failed=3 healthy=3 unreachable=unreachable"
+    "db-stopped=4 engine-failed=4 healthy=4 unreachable=unreachable"
+wait "$holder" || true
+same "deploy: the lock was held and waited for" "$(tr '\n' ' ' <"$work/holder.log")" "locked apt-get waited "
+same "deploy: no python3-apt installed" "$(on db-stopped dpkg-query -W -f "\${db:Status-Status}" python3-apt)" \
+    not-installed
 for alias in "${reachable[@]}"; do
     same "deploy: $alias has the package" \
         "$(on "$alias" dpkg-query -W -f "\${Status} " hostmend)$(on "$alias" sh -c 'ls /usr/sbin/*mend')" \
@@ -119,6 +150,25 @@ done
 play deploy -e hostmend_deb="$deb"
 same "deploy again: changes" "$(changes)" \
     "db-stopped=0 engine-failed=0 healthy=0 unreachable=unreachable"
+
+# A package rebuilt at the same version (its coremend one byte longer) is installed; an
+# older one only with hostmend_allow_downgrade; then the package again.
+dpkg-deb -R "$deb" "$work/rebuilt"
+echo >>"$work/rebuilt/usr/sbin/coremend"
+dpkg-deb -b "$work/rebuilt" "$work/rebuilt.deb" >/dev/null
+sed -i 's/^Version: .*/Version: 0.0.1/' "$work/rebuilt/DEBIAN/control"
+dpkg-deb -b "$work/rebuilt" "$work/older.deb" >/dev/null
+coremends() { for alias in "${reachable[@]}"; do on "$alias" sha256sum /usr/sbin/coremend; done | cut -c1-64 | uniq; }
+play deploy -e hostmend_deb="$work/rebuilt.deb"
+same "rebuilt: changes" "$(changes)" "db-stopped=3 engine-failed=3 healthy=3 unreachable=unreachable"
+same "rebuilt: its coremend installed" "$(coremends)" "$(sha256sum "$work/rebuilt/usr/sbin/coremend" | cut -c1-64)"
+play deploy -e hostmend_deb="$work/older.deb"
+same "older: refused" "$(changes)" "db-stopped=failed engine-failed=failed healthy=failed unreachable=unreachable"
+play deploy -e hostmend_deb="$work/older.deb" -e hostmend_allow_downgrade=true
+same "older, downgrade allowed: the versions" "$(for alias in "${reachable[@]}"; do on "$alias" dpkg-query -W -f "\${Version} " hostmend; done)" \
+    "0.0.1 0.0.1 0.0.1 "
+play deploy -e hostmend_deb="$deb"
+same "the package again: its coremend" "$(coremends)" "$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/sbin/coremend | sha256sum | cut -c1-64)"
 
 # Check: the summary names each host's states and changes nothing; the unreachable host
 # is tried once, and it makes the run fail unless hostmend_fail_on leaves it out.

@@ -18,13 +18,81 @@
 # The hosts go down with the process that called "up" (or $HOSTMEND_OWNER_PID), as
 # host.sh's own hosts do. Needs root; ansible-core, ssh and nc come with
 # scripts/install-deps.sh.
+#
+# Every booted host's systemd, dbus-daemon and logind hold about 7 inotify instances, all
+# of them root's, and fs.inotify.max_user_instances (128 by default) caps root's total: past
+# some 15 hosts beside other work, a host boots degraded or nspawn fails. "up" raises the
+# limit for as long as a fleet is up and puts the old value back once the last fleet has
+# gone down ("down", or its owner gone), or fails at once naming the limit.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+self=$here/fleet.sh
 repo=$(cd "$here/../.." && pwd)
 host=$repo/tests/realhost/host.sh
+limit_file=/proc/sys/fs/inotify/max_user_instances
+# A fleet's share of the limit: one file per fleet up (its owner's PID in it), the value
+# found before the first raise, and a lock around both.
+holders=/run/hostmend-fleet/inotify
+# Per host, with room for the instances that systemctl and package scripts take a while.
+instances_per_host=12
 
 die() { echo "fleet.sh: $*" >&2; exit 1; }
+
+# The inotify instances open on this machine now (an instance shared by two descriptors
+# counts twice, which errs on the safe side).
+# Processes that end while find reads them make it fail, which does not matter here.
+instances_in_use() { { find /proc/[0-9]*/fd -lname 'anon_inode:inotify' 2>/dev/null || true; } | wc -l; }
+
+holder_of() { echo "$holders/$(printf '%s' "$1" | sha256sum | cut -c1-16)"; }
+
+# raise_limit DIR HOSTS OWNER: makes room for HOSTS more hosts while OWNER runs.
+raise_limit() {
+    local holder old need lock refused=""
+    holder=$(holder_of "$1")
+    mkdir -p "$holders"
+    exec {lock}>"$holders.lock"
+    flock "$lock"
+    old=$(cat "$limit_file")
+    need=$(($(instances_in_use) + $2 * instances_per_host + 64))
+    echo "$3" >"$holder"
+    if ((old < need)); then
+        if { echo "$need" >"$limit_file"; } 2>/dev/null; then
+            [[ -e $holders.saved ]] || echo "$old" >"$holders.saved"
+        else
+            refused=1
+        fi
+    fi
+    exec {lock}>&-
+    [[ -z $refused ]] ||
+        die "fs.inotify.max_user_instances is $old and cannot be raised; $2 hosts need $need (sysctl -w fs.inotify.max_user_instances=$need)"
+    # Put the limit back once OWNER has gone, even if "down" is never called.
+    # shellcheck disable=SC2016  # expanded by the watchdog's own shell
+    setsid bash -c 'while kill -0 "$1" 2>/dev/null && [[ $(cat "$2" 2>/dev/null) == "$1" ]]; do sleep 1; done
+                    exec "$3" release "$2" "$1"' \
+        watchdog "$3" "$holder" "$self" </dev/null >/dev/null 2>&1 &
+}
+
+# release HOLDER [OWNER]: drops the fleet's share (only OWNER's, if given); the last fleet
+# to go, or to have died, puts the limit back.
+release() {
+    local lock h
+    [[ -d $holders ]] || return 0
+    exec {lock}>"$holders.lock"
+    flock "$lock"
+    if [[ -z ${2:-} || $(cat "$1" 2>/dev/null) == "${2:-}" ]]; then
+        rm -f "$1"
+    fi
+    for h in "$holders"/*; do
+        [[ -e $h ]] || continue
+        kill -0 "$(cat "$h")" 2>/dev/null || rm -f "$h"
+    done
+    if [[ -e $holders.saved && -z $(ls -A "$holders") ]]; then
+        cat "$holders.saved" >"$limit_file"
+        rm -f "$holders.saved"
+    fi
+    exec {lock}>&-
+}
 
 # The host.sh names of the fleet in DIR, one a line.
 names() { cat "$1/hosts" 2>/dev/null || true; }
@@ -35,6 +103,7 @@ down() {
         "$host" down "$name"
     done
     rm -f "$1/hosts"
+    release "$(holder_of "$1")"
 }
 
 # A loopback TCP port where nothing listens: one the kernel just handed out and took back.
@@ -64,7 +133,10 @@ up() {
         echo "fleet$HOSTMEND_OWNER_PID-$alias" >>"$dir/hosts"
     done
     mapfile -t hosts < <(names "$dir")
-    trap 'down "$dir"' EXIT
+    # The value now: a failure under set -e runs the trap after the locals have gone.
+    # shellcheck disable=SC2064
+    trap "down $(printf %q "$dir")" EXIT
+    raise_limit "$dir" "${#hosts[@]}" "$HOSTMEND_OWNER_PID"
     trap 'exit 130' INT
     trap 'exit 143' TERM HUP
 
@@ -140,6 +212,7 @@ cmd=${1:-}
 shift
 case $cmd in
     up) up "$@" ;;
-    down) down "$1" ;;
+    down) down "$(realpath -m "$1")" ;;
+    release) release "$@" ;;  # the watchdog's
     *) die "unknown command '$cmd'" ;;
 esac

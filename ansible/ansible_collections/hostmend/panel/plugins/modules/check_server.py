@@ -38,7 +38,7 @@ notes:
 seealso:
   - module: hostmend.panel.mend
 author:
-  - hostmend developers
+  - hostmend developers (!UNKNOWN)
 """
 
 EXAMPLES = r"""

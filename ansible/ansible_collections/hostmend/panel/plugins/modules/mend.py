@@ -69,7 +69,7 @@ notes:
   - The repairs need root, so run those tasks as root or with C(become).
   - Install the tools first, for example with the role C(hostmend.panel.deploy).
 author:
-  - hostmend developers
+  - hostmend developers (!UNKNOWN)
 """
 
 EXAMPLES = r"""
