@@ -1,5 +1,6 @@
 #include "service_report.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <utility>
 
@@ -44,8 +45,7 @@ void recordServiceAction(const std::string& action, const std::string& unit, int
   message.reserve(action.size() + unit.size() + status.size() + 32);
   message.append(action).append(" ").append(unit).append(": exit code ");
   message.append(code).append(", ").append(status);
-  sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode), message,
-                   std::move(fields));
+  sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode), message, fields);
 }
 
 // The longest argument that execve passes, counting its terminating NUL (MAX_ARG_STRLEN):
@@ -60,8 +60,10 @@ bool systemctlReadsAsUnitName(std::string_view unit) {
   // of it (turned into a mount or device unit), and a NUL byte cuts the argument short at
   // exec, as a name too long for the kernel stops it. Everything else, blanks and an empty
   // name included, reaches systemctl as written.
+  // One pass over the bytes: every service action asks this of its unit's name.
+  const auto misread = [](char c) { return c == '*' || c == '?' || c == '[' || c == '\0'; };
   return unit.size() < kLongestArgument && !unit.starts_with('-') && !unit.starts_with('/') &&
-         unit.find_first_of(std::string_view("*?[\0", 4)) == std::string_view::npos;
+         std::none_of(unit.begin(), unit.end(), misread);
 }
 
 std::string composeMessage(ChildRun run) {

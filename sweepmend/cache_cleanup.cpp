@@ -78,7 +78,7 @@ void recordLocation(const std::string& location, const Tally& tally) {
   std::vector<JournalField> fields = tallyFields(tally);
   fields.insert(fields.begin() + 1, {"HOSTMEND_PATH", location});
   sendJournalEntry(JournalKind::LocationCleaned, kPriorityInfo,
-                   "cleaned " + location + ": " + removedAndFreed(tally), std::move(fields));
+                   "cleaned " + location + ": " + removedAndFreed(tally), fields);
 }
 
 void recordFinished(const Tally& total, int matchesLeft) {
