@@ -62,12 +62,7 @@ int dispatch(const FrontEnd& tool, int argc, char** argv) {
 }  // namespace
 
 void writeFailureLine(std::string_view line) {
-  try {
-    sendJournalEntry(JournalKind::ToolFailed, kPriorityError, line,
-                     {{"HOSTMEND_ERROR", std::string(line)}});
-  } catch (...) {
-    // Memory has run out: the entry is dropped, the line still goes out.
-  }
+  sendJournalEntry(JournalKind::ToolFailed, kPriorityError, line, {{"HOSTMEND_ERROR", line}});
   writeDiagnosticLine(line);
 }
 

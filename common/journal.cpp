@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstring>
 #include <ctime>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -35,6 +36,12 @@ constexpr std::array<std::string_view, 9> kMessageIds = {
     "c104600dd4a543419d586800791c9653",  // CleanupFinished
     "4f9f243367944d938175e37e117913a2",  // ToolFailed
 };
+constexpr std::size_t kMessageIdLength = 32;
+static_assert(std::all_of(kMessageIds.begin(), kMessageIds.end(),
+                          [](std::string_view id) { return id.size() == kMessageIdLength; }));
+
+// Appends `text` at `out`; returns the end of what it wrote.
+char* append(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
 
 struct Run {
   const char* tool = "";
@@ -113,28 +120,38 @@ void startJournal(const char* tool) {
 }
 
 void sendJournalEntry(JournalKind kind, int priority, std::string_view message,
-                      const std::vector<JournalField>& fields) noexcept {
+                      std::span<const JournalField> fields) noexcept {
   try {
     if (run.commonFields.empty()) {
-      run.commonFields = encodeJournalEntry({{"SYSLOG_IDENTIFIER", run.tool},
-                                             {"HOSTMEND_TOOL", run.tool},
-                                             {"HOSTMEND_VERSION", HOSTMEND_VERSION},
-                                             {"HOSTMEND_RUN_ID", newRunId()},
-                                             {"HOSTMEND_CALLER_PID", std::to_string(run.callerPid)},
-                                             {"HOSTMEND_CALLER_COMM", run.callerComm}});
+      const std::string runId = newRunId();
+      const std::string callerPid = std::to_string(run.callerPid);
+      const std::array<JournalField, 6> common = {{{"SYSLOG_IDENTIFIER", run.tool},
+                                                   {"HOSTMEND_TOOL", run.tool},
+                                                   {"HOSTMEND_VERSION", HOSTMEND_VERSION},
+                                                   {"HOSTMEND_RUN_ID", runId},
+                                                   {"HOSTMEND_CALLER_PID", callerPid},
+                                                   {"HOSTMEND_CALLER_COMM", run.callerComm}}};
+      run.commonFields = encodeJournalEntry(common);
     }
     // Written straight into one buffer, sized once: a restart of 300 services sends 300.
+    // The id and the priority are plain text of a known length, written as they are.
     const std::string_view id = kMessageIds.at(static_cast<std::size_t>(kind));
-    std::size_t room = journalFieldRoom("MESSAGE", message) + journalFieldRoom("MESSAGE_ID", id) +
-                       journalFieldRoom("PRIORITY", "7") + run.commonFields.size();
+    constexpr std::string_view kIdName = "MESSAGE_ID=";
+    constexpr std::string_view kPriorityName = "PRIORITY=";
+    std::size_t room = journalFieldRoom("MESSAGE", message) + kIdName.size() + kMessageIdLength +
+                       1 + kPriorityName.size() + 2 + run.commonFields.size();
     for (const auto& field : fields) room += journalFieldRoom(field.name, field.value);
     std::string& datagram = run.datagram;
     datagram.resize(room);
     char* end = writeJournalField(datagram.data(), "MESSAGE", message);
-    end = writeJournalField(end, "MESSAGE_ID", id);
-    const char digit = static_cast<char>('0' + priority);
-    end = writeJournalField(end, "PRIORITY", std::string_view(&digit, 1));
-    end = std::copy(run.commonFields.begin(), run.commonFields.end(), end);
+    end = append(end, kIdName);
+    std::memcpy(end, id.data(), kMessageIdLength);
+    end += kMessageIdLength;
+    *end++ = '\n';
+    end = append(end, kPriorityName);
+    *end++ = static_cast<char>('0' + priority);
+    *end++ = '\n';
+    end = append(end, run.commonFields);
     for (const auto& field : fields) end = writeJournalField(end, field.name, field.value);
     datagram.resize(static_cast<std::size_t>(end - datagram.data()));
     sendDatagram(datagram);

@@ -1,9 +1,9 @@
 // What the tools leave in the system journal: one structured entry per action.
 #pragma once
 
-#include <string>
+#include <initializer_list>
+#include <span>
 #include <string_view>
-#include <vector>
 
 #include "journal_entry.h"
 
@@ -34,4 +34,9 @@ void startJournal(const char* tool);
 // journal or it cannot take the entry at once: a stuck journal must never hold up a
 // repair, and nothing here ever fails or says anything.
 void sendJournalEntry(JournalKind kind, int priority, std::string_view message,
-                      const std::vector<JournalField>& fields = {}) noexcept;
+                      std::span<const JournalField> fields) noexcept;
+
+inline void sendJournalEntry(JournalKind kind, int priority, std::string_view message,
+                             std::initializer_list<JournalField> fields = {}) noexcept {
+  sendJournalEntry(kind, priority, message, std::span(fields.begin(), fields.size()));
+}

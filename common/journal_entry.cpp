@@ -46,10 +46,12 @@ bool isPlainAsciiWord(std::uint64_t word) {
 // value of every entry goes through here: plain ASCII is taken eight bytes at a time.
 bool isOneLineOfText(std::string_view value) {
   for (std::size_t i = 0; i < value.size();) {
-    if (std::uint64_t word = 0; value.size() - i >= sizeof word) {
-      std::memcpy(&word, value.data() + i, sizeof word);
+    if (std::uint64_t word = 0; value.size() >= sizeof word) {
+      // The last word of a value ends at its end, overlapping bytes already checked.
+      const std::size_t at = std::min(i, value.size() - sizeof word);
+      std::memcpy(&word, value.data() + at, sizeof word);
       if (isPlainAsciiWord(word)) {
-        i += sizeof word;
+        i = at + sizeof word;
         continue;
       }
     }
@@ -101,7 +103,7 @@ char* writeJournalField(char* out, std::string_view name, std::string_view value
   return out;
 }
 
-std::string encodeJournalEntry(const std::vector<JournalField>& fields) {
+std::string encodeJournalEntry(std::span<const JournalField> fields) {
   std::size_t room = 0;
   for (const auto& field : fields) room += journalFieldRoom(field.name, field.value);
   std::string datagram(room, '\0');

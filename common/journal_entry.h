@@ -2,16 +2,17 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
-#include <vector>
 
 // The most a field's value carries; what is longer is cut.
 inline constexpr std::size_t kJournalValueCap = 2048;
 
+// A field names its value, never owns it: an entry is sent while its values are alive.
 struct JournalField {
   std::string_view name;
-  std::string value;
+  std::string_view value;
 };
 
 // `value` cut to at most kJournalValueCap bytes. Where the cut would split a well-formed
@@ -28,4 +29,4 @@ char* writeJournalField(char* out, std::string_view name, std::string_view value
 // The fields as one datagram: "NAME=value\n" for a value that is one line of text, and the
 // binary-safe form "NAME\n", the length as 64-bit little-endian, the bytes, "\n" for a value
 // holding a newline, a NUL byte or bytes that are not UTF-8. Each value is capped first.
-std::string encodeJournalEntry(const std::vector<JournalField>& fields);
+std::string encodeJournalEntry(std::span<const JournalField> fields);

@@ -1,7 +1,10 @@
 #include "service_report.h"
 
 #include <algorithm>
+#include <array>
 #include <cstddef>
+#include <span>
+#include <string_view>
 #include <utility>
 
 #include "journal.h"
@@ -27,25 +30,25 @@ int servicePriority(const std::string& action, int exitCode) {
 }
 
 void recordServiceAction(const std::string& action, const std::string& unit, int exitCode,
-                         std::string error) {
+                         std::string_view error) {
   const std::string status = serviceStatus(action, exitCode);
   const std::string code = std::to_string(exitCode);
-  std::vector<JournalField> fields;
-  fields.reserve(6);
-  fields.push_back({"HOSTMEND_ACTION", action});
-  fields.push_back({"HOSTMEND_UNIT", unit});
-  // The empty name is no unit at all to systemctl.
-  if (std::string completed = systemctlUnitName(unit); !completed.empty()) {
-    fields.push_back({"OBJECT_SYSTEMD_UNIT", std::move(completed)});
-  }
-  fields.push_back({"HOSTMEND_EXIT_CODE", code});
-  fields.push_back({"HOSTMEND_STATUS", status});
-  if (!error.empty()) fields.push_back({"HOSTMEND_ERROR", std::move(error)});
-  std::string message;
-  message.reserve(action.size() + unit.size() + status.size() + 32);
-  message.append(action).append(" ").append(unit).append(": exit code ");
+  const std::string completed = systemctlUnitName(unit);
+  // The fields as they apply: the empty name is no unit at all to systemctl.
+  std::array<JournalField, 6> fields;
+  std::size_t count = 0;
+  fields[count++] = {"HOSTMEND_ACTION", action};
+  fields[count++] = {"HOSTMEND_UNIT", unit};
+  if (!completed.empty()) fields[count++] = {"OBJECT_SYSTEMD_UNIT", completed};
+  fields[count++] = {"HOSTMEND_EXIT_CODE", code};
+  fields[count++] = {"HOSTMEND_STATUS", status};
+  if (!error.empty()) fields[count++] = {"HOSTMEND_ERROR", error};
+  // Kept from entry to entry for its memory: a restart of 300 services records 300.
+  static std::string message;
+  message.assign(action).append(" ").append(unit).append(": exit code ");
   message.append(code).append(", ").append(status);
-  sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode), message, fields);
+  sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode), message,
+                   std::span(fields.data(), count));
 }
 
 // The longest argument that execve passes, counting its terminating NUL (MAX_ARG_STRLEN):
@@ -103,10 +106,10 @@ nlohmann::json runServiceAction(const std::string& action, const std::string& un
   ChildRun run = runCommand(kSystemctl, {action, unit}, CaptureMode::Both);
   const int exitCode = run.exitCode;
   // Only a failed change says why; a status text is already in the journal.
-  std::string error =
+  const std::string error =
       action != "status" && exitCode != 0 ? lastNonEmptyLine(run.stderrText) : std::string();
   nlohmann::json report = makeServiceReport(action, unit, std::move(run));
-  recordServiceAction(action, unit, exitCode, std::move(error));
+  recordServiceAction(action, unit, exitCode, error);
   return report;
 }
 

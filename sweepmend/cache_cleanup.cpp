@@ -61,12 +61,6 @@ std::string removedAndFreed(const Tally& tally) {
          std::to_string(tally.bytesFreed) + " bytes freed";
 }
 
-std::vector<JournalField> tallyFields(const Tally& tally) {
-  return {{"HOSTMEND_ACTION", "remove"},
-          {"HOSTMEND_ENTRIES_REMOVED", std::to_string(tally.entriesRemoved)},
-          {"HOSTMEND_BYTES_FREED", std::to_string(tally.bytesFreed)}};
-}
-
 void recordMatchLeft(const std::string& match, const std::string& reason, int& matchesLeft) {
   if (++matchesLeft > kMatchesLeftRecorded) return;
   sendJournalEntry(
@@ -75,10 +69,14 @@ void recordMatchLeft(const std::string& match, const std::string& reason, int& m
 }
 
 void recordLocation(const std::string& location, const Tally& tally) {
-  std::vector<JournalField> fields = tallyFields(tally);
-  fields.insert(fields.begin() + 1, {"HOSTMEND_PATH", location});
+  const std::string entries = std::to_string(tally.entriesRemoved);
+  const std::string bytes = std::to_string(tally.bytesFreed);
   sendJournalEntry(JournalKind::LocationCleaned, kPriorityInfo,
-                   "cleaned " + location + ": " + removedAndFreed(tally), fields);
+                   "cleaned " + location + ": " + removedAndFreed(tally),
+                   {{"HOSTMEND_ACTION", "remove"},
+                    {"HOSTMEND_PATH", location},
+                    {"HOSTMEND_ENTRIES_REMOVED", entries},
+                    {"HOSTMEND_BYTES_FREED", bytes}});
 }
 
 void recordFinished(const Tally& total, int matchesLeft) {
@@ -88,10 +86,14 @@ void recordFinished(const Tally& total, int matchesLeft) {
                      std::to_string(unrecorded) + " more matches left, not recorded one by one",
                      {{"HOSTMEND_ACTION", "remove"}});
   }
+  const std::string entries = std::to_string(total.entriesRemoved);
+  const std::string bytes = std::to_string(total.bytesFreed);
   sendJournalEntry(JournalKind::CleanupFinished, kPriorityInfo,
                    "cleanup finished: " + removedAndFreed(total) + ", " +
                        std::to_string(matchesLeft) + " matches left",
-                   tallyFields(total));
+                   {{"HOSTMEND_ACTION", "remove"},
+                    {"HOSTMEND_ENTRIES_REMOVED", entries},
+                    {"HOSTMEND_BYTES_FREED", bytes}});
 }
 
 }  // namespace

@@ -14,9 +14,9 @@ int checkDiskSpace() {
     const auto tool = std::filesystem::path("/opt/ovk") / "admin" / "sbin" / "hoststat";
     const int exitCode =
         runCommand(tool.string(), {"df-useful", "--json"}, CaptureMode::PassThrough).exitCode;
+    const std::string code = std::to_string(exitCode);
     sendJournalEntry(JournalKind::DiskReport, kPriorityDebug,
-                     "disk report: hoststat exit code " + std::to_string(exitCode),
-                     {{"HOSTMEND_EXIT_CODE", std::to_string(exitCode)}});
+                     "disk report: hoststat exit code " + code, {{"HOSTMEND_EXIT_CODE", code}});
     return exitCode;
   } catch (const std::exception& error) {
     writeFailureLine(error.what());
