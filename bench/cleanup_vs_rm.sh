@@ -76,20 +76,22 @@ make_deep() {
 }
 
 now() { date +%s%N; }
-# Makes the tree at /var/cache/apt with $1, settles, then prints the nanoseconds of the rest.
+# Makes the tree at /var/cache/apt with $1, settles, then prints the nanoseconds of the rest
+# and the CPU time it took (user and system, in nanoseconds): on a busy machine the CPU time
+# of each side moves much less than its wall time.
 time_removal() {
   "$1"
   shift
   sync
-  local start end
+  local start end TIMEFORMAT='%3U %3S'
   start=$(now)
-  "$@" >"$work/out"
+  { time "$@" >"$work/out" 2>&3; } 3>&2 2>"$work/cpu"
   end=$(now)
   [[ ! -e /var/cache/apt ]] || {
     echo "/var/cache/apt survived: $*" >&2
     exit 1
   }
-  echo $((end - start))
+  echo "$((end - start)) $(awk '{ printf "%d", ($1 + $2) * 1e9 }' "$work/cpu")"
 }
 median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -118,13 +120,15 @@ compare() {
   echo "== $name"
   echo "sweepmend rounds (ms): $(awk '{ printf "%.1f ", $1 / 1e6 }' "$work/sweep")"
   echo "rm -rf rounds (ms):    $(awk '{ printf "%.1f ", $1 / 1e6 }' "$work/rm")"
-  local sweep rm_ns
-  sweep=$(median <"$work/sweep")
-  rm_ns=$(median <"$work/rm")
-  awk -v s="$sweep" -v r="$rm_ns" -v n="$rounds" 'BEGIN {
-    printf "sweepmend --repair: %.1f ms (median of %d)\n", s / 1e6, n
-    printf "rm -rf:             %.1f ms (median of %d)\n", r / 1e6, n
-    printf "ratio: %.2f\n", s / r
+  local sweep rm_ns sweep_cpu rm_cpu
+  sweep=$(cut -d' ' -f1 "$work/sweep" | median)
+  rm_ns=$(cut -d' ' -f1 "$work/rm" | median)
+  sweep_cpu=$(cut -d' ' -f2 "$work/sweep" | median)
+  rm_cpu=$(cut -d' ' -f2 "$work/rm" | median)
+  awk -v s="$sweep" -v r="$rm_ns" -v sc="$sweep_cpu" -v rc="$rm_cpu" -v n="$rounds" 'BEGIN {
+    printf "sweepmend --repair: %.1f ms, CPU %.1f ms (medians of %d)\n", s / 1e6, sc / 1e6, n
+    printf "rm -rf:             %.1f ms, CPU %.1f ms (medians of %d)\n", r / 1e6, rc / 1e6, n
+    printf "ratio: %.2f, CPU %.2f\n", s / r, sc / rc
   }'
 }
 
