@@ -62,7 +62,10 @@ std::string systemctlUnitName(std::string_view unit) {
   name.reserve(unit.size() + 8);
   name.append(unit.substr(0, plain));
   // Nothing to escape: the name stays what it was, not a valid one, and gets its type.
-  if (plain == unit.size()) return name.append(".service");
+  if (plain == unit.size()) {
+    name += ".service";
+    return name;
+  }
   for (const char c : unit.substr(plain)) {
     if (c == '/') {
       name += '-';
