@@ -174,14 +174,15 @@ def fleet_repairing(hostvars, hosts, restart_web=False, clean_caches=False, repa
     """Of HOSTS, in their order, those that the check reached and where fleet_repair has
     something to do: all of them when the web hosting stack is to be restarted or the
     caches removed, else those whose engine or database is down (fleet_needs_restart)."""
-    reached = fleet_reached(hostvars, hosts)
-    if restart_web or clean_caches:
-        return reached
-    return [
-        h for h in reached
-        if any(fleet_needs_restart(_part(hostvars[h].get("hostmend_check"), s), repair_disabled)
-               for s in ("engine", "database"))
-    ]
+    repairing = []
+    for host in hosts:
+        check = hostvars[host].get("hostmend_check") or {}
+        if check.get("unreachable"):
+            continue
+        down = any(fleet_needs_restart(_part(check, s), repair_disabled) for s in ("engine", "database"))
+        if restart_web or clean_caches or down:
+            repairing.append(host)
+    return repairing
 
 
 def fleet_counts(rows):
@@ -207,7 +208,9 @@ def fleet_summary(hostvars, hosts, run=None):
     stopped = bool(controller.get("hostmend_rollout_stopped"))
     repairing = controller.get("hostmend_repairing")
     for host in hosts:
-        registered = {key: hostvars[host].get(var) for key, var in REGISTERED.items()}
+        # Each hostvars[host] gathers all of that server's variables again: once per server.
+        host_vars = hostvars[host]
+        registered = {key: host_vars.get(var) for key, var in REGISTERED.items()}
         # Every server the repairs came to has a result of its first, skipped or not.
         check = registered["check"]
         answered = isinstance(check, dict) and not check.get("unreachable") and not check.get("skipped")
