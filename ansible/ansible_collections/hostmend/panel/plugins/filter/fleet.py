@@ -11,6 +11,8 @@ from ansible_collections.hostmend.panel.plugins.module_utils.rules import unit_c
 from ansible_collections.hostmend.panel.plugins.module_utils.table import aligned
 
 NOT_REACHED = "not reached"
+# What Ansible registers for a task whose condition was false.
+SKIPPED = {"changed": False, "skipped": True}
 # The variables a playbook registers its results in, by their name in fleet_row.
 REGISTERED = {
     "check": "hostmend_check",
@@ -168,6 +170,21 @@ def fleet_reached(hostvars, hosts):
     return [h for h in hosts if not (hostvars[h].get("hostmend_check") or {}).get("unreachable")]
 
 
+def fleet_repairing(hostvars, hosts, restart_web=False, clean_caches=False, repair_disabled=False):
+    """Of HOSTS, in their order, those that the check reached and where fleet_repair has
+    something to do: all of them when the web hosting stack is to be restarted or the
+    caches removed, else those whose engine or database is down (fleet_needs_restart)."""
+    repairing = []
+    for host in hosts:
+        check = hostvars[host].get("hostmend_check") or {}
+        if check.get("unreachable"):
+            continue
+        down = any(fleet_needs_restart(_part(check, s), repair_disabled) for s in ("engine", "database"))
+        if restart_web or clean_caches or down:
+            repairing.append(host)
+    return repairing
+
+
 def fleet_counts(rows):
     """How many servers were unreachable, had a tool fail ("error"), a repair fail
     ("repair"), were not reached, and had something repaired."""
@@ -183,15 +200,22 @@ def fleet_counts(rows):
 def fleet_summary(hostvars, hosts, run=None):
     """{"run": RUN with the counts, "hosts": {host: its row}} for HOSTS, from the results the
     playbook registered on each (REGISTERED); when the rollout stopped (the controller's
-    hostmend_rollout_stopped), a server that answered and has no repair was not reached."""
+    hostmend_rollout_stopped), a server that answered and has no repair was not reached.
+    A server that answered and is not among the controller's hostmend_repairing, where the
+    playbook noted them (fleet_repairing), had nothing to repair: its repairs count as skipped."""
     rows = {}
     controller = hostvars["localhost"] if "localhost" in hostvars else {}
     stopped = bool(controller.get("hostmend_rollout_stopped"))
+    repairing = controller.get("hostmend_repairing")
     for host in hosts:
-        registered = {key: hostvars[host].get(var) for key, var in REGISTERED.items()}
+        # Each hostvars[host] gathers all of that server's variables again: once per server.
+        host_vars = hostvars[host]
+        registered = {key: host_vars.get(var) for key, var in REGISTERED.items()}
         # Every server the repairs came to has a result of its first, skipped or not.
         check = registered["check"]
         answered = isinstance(check, dict) and not check.get("unreachable") and not check.get("skipped")
+        if answered and repairing is not None and host not in repairing:
+            registered.update(engine_repair=SKIPPED, database_repair=SKIPPED)
         registered["not_reached"] = stopped and answered and registered["engine_repair"] is None
         rows[host] = fleet_row(registered)
     # Every row has the columns that any row has: a server that was not reached, or could
@@ -246,6 +270,7 @@ class FilterModule(object):
             "fleet_needs_restart": fleet_needs_restart,
             "fleet_problems": fleet_problems,
             "fleet_reached": fleet_reached,
+            "fleet_repairing": fleet_repairing,
             "fleet_rollout_stops": fleet_rollout_stops,
             "fleet_row": fleet_row,
             "fleet_state": fleet_state,
