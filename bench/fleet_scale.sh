@@ -34,6 +34,13 @@ export ANSIBLE_CONFIG=$work/ansible.cfg
 cd "$work"
 forks=$(sed -n 's/^forks = //p' ansible.cfg)
 
+# failed LOG: what went wrong in Ansible's LOG, the failures first (the recap's tail would
+# not show a server early in it).
+failed() {
+    grep -E -A4 'fatal: |UNREACHABLE!|FAILED!|(failed|unreachable)=[1-9]' "$1" | head -n 60 || true
+    tail -n 10 "$1"
+}
+
 # run NAME: one run of the command NAME; fails unless it succeeded.
 run() {
     case $1 in
@@ -41,11 +48,13 @@ run() {
         repair) ansible-playbook hostmend.panel.fleet_repair -e hostmend_batch=100% ;;
         ad-hoc) ansible fleet -m ansible.builtin.shell -a "$checks" ;;
         ssh) xargs -P "$forks" -I{} ssh -F ssh_config {} "$checks" <hosts ;;
-    esac >"$work/$1.log" 2>&1 || { tail -n 30 "$work/$1.log"; echo "fleet_scale.sh: $1 failed" >&2; exit 1; }
+    esac >"$work/$1.log" 2>&1 || { failed "$work/$1.log"; echo "fleet_scale.sh: $1 failed" >&2; exit 1; }
 }
 
+start=$SECONDS
 ansible-playbook hostmend.panel.deploy -e hostmend_deb="$deb" >"$work/deploy.log" 2>&1 ||
-    { tail -n 30 "$work/deploy.log"; exit 1; }
+    { failed "$work/deploy.log"; echo "fleet_scale.sh: deploy failed" >&2; exit 1; }
+echo "deployed in $((SECONDS - start)) s"
 # Once each before the clock; the first repair brings up what the boot left down.
 names=(check repair ad-hoc ssh)
 for name in "${names[@]}"; do run "$name"; done

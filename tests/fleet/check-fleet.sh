@@ -323,4 +323,17 @@ same "failing host: summary" "$(summary)" \
 same "failing host: warnings" "$(summary "" "r['warnings']")" \
     "db-stopped=[] engine-failed=[] healthy=['dbmend --check: Failed to detect mysql unit name'] unreachable=[]"
 
+# A host does not outlive the process that owns it: its watchdog, which looks once a second,
+# takes it down.
+sleep 600 &
+owner=$!
+HOSTMEND_OWNER_PID=$owner "$host" up "orphan$$" >/dev/null 2>"$work/orphan.log" ||
+    cannot_boot "the orphan host" "$work/orphan.log"
+kill "$owner"
+for ((i = 0; i < 600; i++)); do
+    [[ -d /run/hostmend-realhost/orphan$$ ]] || break
+    sleep 0.1
+done
+same "watchdog: a host whose owner has gone" "$(pgrep -f "systemd-nspawn.*orphan$$" || echo down)" down
+
 finish

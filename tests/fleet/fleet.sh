@@ -67,8 +67,11 @@ raise_limit() {
     [[ -z $refused ]] ||
         die "fs.inotify.max_user_instances is $old and cannot be raised; $2 hosts need $need (sysctl -w fs.inotify.max_user_instances=$need)"
     # Put the limit back once OWNER has gone, even if "down" is never called.
+    # It looks once a second without starting a process, as the hosts' own watchdogs do.
     # shellcheck disable=SC2016  # expanded by the watchdog's own shell
-    setsid bash -c 'while kill -0 "$1" 2>/dev/null && [[ $(cat "$2" 2>/dev/null) == "$1" ]]; do sleep 1; done
+    setsid bash -c 'holds() { local p=; { read -r p || [[ -n $p ]]; } <"$1" && [[ $p == "$2" ]]; } 2>/dev/null
+                    exec {tick}<> <(:)
+                    while kill -0 "$1" 2>/dev/null && holds "$2" "$1"; do read -r -t 1 -u "$tick" || :; done
                     exec "$3" release "$2" "$1"' \
         watchdog "$3" "$holder" "$self" </dev/null >/dev/null 2>&1 &
 }
