@@ -61,7 +61,7 @@ std::string systemctlUnitName(std::string_view unit) {
   std::string name;
   name.reserve(unit.size() + 8);
   name.append(unit.substr(0, plain));
-  // Nothing to escape: the name stays what it was, not a valid one, and gets its type.
+  // Nothing to escape: the name is the one found not valid above, so it lacks its type.
   if (plain == unit.size()) {
     name += ".service";
     return name;
