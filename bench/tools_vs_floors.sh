@@ -73,18 +73,25 @@ reader=$!
 trap 'kill "$reader"; rm -rf "$work"' EXIT
 until [[ -s "$work/journal-ready" ]]; do sleep 0.05; done
 
+# write_registry NAME...: the document the registry script prints, listing these PHP-FPM
+# services.
+write_registry() {
+  local sep=""
+  {
+    printf '{"php":['
+    for name; do
+      printf '%s{"type":"fpm","service":"%s"}' "$sep" "$name"
+      sep=,
+    done
+    printf ']}\n'
+  } >"$work/registry.json"
+}
+
 # The registry: 300 PHP-FPM services, printed by a script (called once per webmend run).
 units=()
 for i in $(seq 1 300); do units+=("php-site$i-fpm"); done
 mkdir -p /opt/ovk/admin/sbin
-{
-  printf '{"php":['
-  for i in "${!units[@]}"; do
-    ((i == 0)) || printf ','
-    printf '{"type":"fpm","service":"%s"}' "${units[$i]}"
-  done
-  printf ']}\n'
-} >"$work/registry.json"
+write_registry "${units[@]}"
 printf '#!/bin/sh\nexec cat %s\n' "$work/registry.json" >/opt/ovk/admin/sbin/interpbook
 chmod 755 /opt/ovk/admin/sbin/interpbook
 units+=(apache2 nginx)
@@ -162,16 +169,7 @@ for command in "coremend --check" "webmend --restart-web-hosting"; do
 done
 echo
 echo "== 6. hostmend status, 50 PHP-FPM units"
-fpm=()
-for i in $(seq 1 50); do fpm+=("php-site$i-fpm"); done
-{
-  printf '{"php":['
-  for i in "${!fpm[@]}"; do
-    ((i == 0)) || printf ','
-    printf '{"type":"fpm","service":"%s"}' "${fpm[$i]}"
-  done
-  printf ']}\n'
-} >"$work/registry.json"
+write_registry "${units[@]:0:50}"
 printf '%s\n' LoadState=loaded ActiveState=active SubState=running UnitFileState=enabled \
   NRestarts=0 MainPID=4242 InvocationID=5f2a0c3e9d2b4c61a6f0e4b8d1c7a935 \
   "ActiveEnterTimestamp=Wed 2026-12-09 02:00:00 UTC" >"$work/block"
