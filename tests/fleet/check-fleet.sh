@@ -248,9 +248,10 @@ same "history: the run" \
     "$(/usr/bin/python3 -c 'import json; r = json.load(open("hostmend-fleet-history.json"))["run"]; c = r["counts"]; print(r["playbook"], r["since"], c["hosts"], c["unreachable"], c["restarts"], c["cleanups"])')" \
     "hostmend.panel.fleet_history $history_since 4 1 9 3"
 
-# Two deploys of different files started together: on every host the file recorded is the
-# one installed, and a later deploy of either file does what its checksum says: nothing
-# where it is the one recorded, an install elsewhere. The install after the others removes
+# Two deploys of different files started together, the one of the file installed already a
+# moment after the other: on every host the file recorded is the one installed, and a later
+# deploy of either file does what its checksum says: nothing where it is the one recorded,
+# an install elsewhere. The install after the others removes
 # every copy but its own (with a short lock timeout, so that theirs are old enough to go).
 sum_of() { sha256sum <"$1" | cut -c1-64; }
 declare -A deb_name=(["x$(sum_of "$deb")"]=deb ["x$(sum_of "$work/rebuilt.deb")"]=rebuilt
@@ -266,9 +267,9 @@ deployed() {
     done
     echo "${out[*]}"
 }
-ansible-playbook hostmend.panel.deploy -e hostmend_deb="$deb" >"$work/deploy-a.log" 2>&1 &
+ansible-playbook hostmend.panel.deploy -e hostmend_deb="$work/rebuilt.deb" >"$work/deploy-a.log" 2>&1 &
 crossing=$!
-play deploy -e hostmend_deb="$work/rebuilt.deb"
+play deploy -e hostmend_deb="$deb"
 crossing_rc=0
 wait "$crossing" || crossing_rc=$?
 same "crossing deploys: exit statuses (one host unreachable)" "$crossing_rc $rc" "4 4"

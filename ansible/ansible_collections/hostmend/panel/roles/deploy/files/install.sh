@@ -14,12 +14,16 @@ set -eu
 dir=$1 deb=$2 timeout=$3 mode=$4
 shift 4
 
-# The copy is young while its deploy waits for the lock: another deploy's clean-up spares it.
-touch -c "$deb"
-exec 9>"$dir/deploy.lock"
-if ! flock -w "$timeout" 9; then
-    echo "another deploy held $dir/deploy.lock for $timeout s" >&2
-    exit 1
+# A simulation (check mode) changes nothing, not even the lock file.
+if [ "$mode" != simulate ]; then
+    # The copy is young while its deploy waits for the lock: another deploy's clean-up
+    # spares it.
+    touch -c "$deb"
+    exec 9>"$dir/deploy.lock"
+    if ! flock -w "$timeout" 9; then
+        echo "another deploy held $dir/deploy.lock for $timeout s" >&2
+        exit 1
+    fi
 fi
 
 # The file handed to apt-get, as it is on the server now.
