@@ -248,11 +248,13 @@ same "history: the run" \
     "$(/usr/bin/python3 -c 'import json; r = json.load(open("hostmend-fleet-history.json"))["run"]; c = r["counts"]; print(r["playbook"], r["since"], c["hosts"], c["unreachable"], c["restarts"], c["cleanups"])')" \
     "hostmend.panel.fleet_history $history_since 4 1 9 3"
 
-# Two deploys of different files started together, the one of the file installed already a
-# moment after the other: on every host the file recorded is the one installed, and a later
-# deploy of either file does what its checksum says: nothing where it is the one recorded,
-# an install elsewhere. The install after the others removes
-# every copy but its own (with a short lock timeout, so that theirs are old enough to go).
+# Two deploys of different files started together, the one of the file installed already
+# two seconds after the other, while a package manager holds dpkg's lock on every host for
+# a while (the first one's install waits for it as the second copies its file): on every
+# host the file recorded is the one installed, and a later deploy of either file does what
+# its checksum says: nothing where it is the one recorded, an install elsewhere. The
+# install after the others removes every copy but its own (with a short lock timeout, so
+# that theirs are old enough to go).
 sum_of() { sha256sum <"$1" | cut -c1-64; }
 declare -A deb_name=(["x$(sum_of "$deb")"]=deb ["x$(sum_of "$work/rebuilt.deb")"]=rebuilt
     ["x$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/sbin/coremend | sha256sum | cut -c1-64)"]=deb
@@ -267,11 +269,26 @@ deployed() {
     done
     echo "${out[*]}"
 }
+holders=()
+for alias in "${reachable[@]}"; do
+    on "$alias" /usr/bin/python3 -c 'import fcntl, time
+lock = open("/var/lib/dpkg/lock-frontend", "a")
+fcntl.lockf(lock, fcntl.LOCK_EX)
+print("locked", flush=True)
+time.sleep(12)' >"$work/holder-$alias.log" &
+    holders+=($!)
+done
+for ((i = 0; i < 100; i++)); do
+    (($(cat "$work"/holder-*.log 2>/dev/null | grep -c locked) < ${#reachable[@]})) || break
+    sleep 0.1
+done
 ansible-playbook hostmend.panel.deploy -e hostmend_deb="$work/rebuilt.deb" >"$work/deploy-a.log" 2>&1 &
 crossing=$!
+sleep 2
 play deploy -e hostmend_deb="$deb"
 crossing_rc=0
 wait "$crossing" || crossing_rc=$?
+wait "${holders[@]}" || true
 same "crossing deploys: exit statuses (one host unreachable)" "$crossing_rc $rc" "4 4"
 crossed=$(deployed)
 same "crossing deploys: recorded/installed" "$crossed" "$(sed -E 's#=([a-z]+)/[a-z]+#=\1/\1#g' <<<"$crossed")"
