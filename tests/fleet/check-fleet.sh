@@ -116,9 +116,12 @@ same "check without the package: summary" "$(summary)" \
 # more to do. A package manager holds dpkg's locks on one host for a while (as unattended-upgrades
 # would): the install there waits for it. Another host has no python3-apt, and gets none.
 on db-stopped dpkg --purge python3-apt >/dev/null
-# The holder lets go two seconds after it has seen apt-get start, which must be waiting then.
-on healthy /usr/bin/python3 -c '
-import fcntl, subprocess, time
+# hold_dpkg ALIAS SECONDS: holds dpkg's locks in the host until SECONDS after it has seen
+# apt-get start, which must be waiting then; prints "locked" once it holds them, then
+# whether an apt-get waited.
+hold_dpkg() {
+    on "$1" /usr/bin/python3 -c '
+import fcntl, subprocess, sys, time
 locks = [open("/var/lib/dpkg/" + name, "a") for name in ("lock-frontend", "lock")]
 for lock in locks:
     fcntl.lockf(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -127,8 +130,10 @@ runs = lambda: subprocess.run(["pgrep", "-x", "apt-get"], stdout=subprocess.DEVN
 deadline = time.monotonic() + 120
 while not runs() and time.monotonic() < deadline:
     time.sleep(0.2)
-time.sleep(2)
-print("apt-get waited" if runs() else "no apt-get waited")' >"$work/holder.log" &
+time.sleep(int(sys.argv[1]))
+print("apt-get waited" if runs() else "no apt-get waited")' "$2"
+}
+hold_dpkg healthy 2 >"$work/holder.log" &
 holder=$!
 until [[ -s $work/holder.log ]] || ! kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
 play deploy -e hostmend_deb="$deb"
@@ -249,8 +254,8 @@ same "history: the run" \
     "hostmend.panel.fleet_history $history_since 4 1 9 3"
 
 # Two deploys of different files started together, the one of the file installed already
-# two seconds after the other, while a package manager holds dpkg's lock on every host for
-# a while (the first one's install waits for it as the second copies its file): on every
+# two seconds after the other, while a package manager holds dpkg's locks on every host
+# (the first one's install waits for them as the second copies its file): on every
 # host the file recorded is the one installed, and a later deploy of either file does what
 # its checksum says: nothing where it is the one recorded, an install elsewhere. The
 # install after the others removes every copy but its own (with a short lock timeout, so
@@ -271,11 +276,7 @@ deployed() {
 }
 holders=()
 for alias in "${reachable[@]}"; do
-    on "$alias" /usr/bin/python3 -c 'import fcntl, time
-lock = open("/var/lib/dpkg/lock-frontend", "a")
-fcntl.lockf(lock, fcntl.LOCK_EX)
-print("locked", flush=True)
-time.sleep(12)' >"$work/holder-$alias.log" &
+    hold_dpkg "$alias" 10 >"$work/holder-$alias.log" &
     holders+=($!)
 done
 for ((i = 0; i < 100; i++)); do
