@@ -112,13 +112,16 @@ same "check without the package: summary" "$(summary)" \
     "$(printf '%s=error: coremend is not installed (no /usr/sbin/coremend)/error: dbmend is not installed (no /usr/sbin/dbmend) ' \
         db-stopped engine-failed healthy)unreachable=unreachable/unreachable"
 
-# Deploy: directory, copy, install and the installed file's checksum; then nothing more to
-# do. A package manager holds dpkg's locks on one host for a while (as unattended-upgrades
+# Deploy: directory, copy, and the install with the installed file's checksum; then nothing
+# more to do. A package manager holds dpkg's locks on one host for a while (as unattended-upgrades
 # would): the install there waits for it. Another host has no python3-apt, and gets none.
 on db-stopped dpkg --purge python3-apt >/dev/null
-# The holder lets go two seconds after it has seen apt-get start, which must be waiting then.
-on healthy /usr/bin/python3 -c '
-import fcntl, subprocess, time
+# hold_dpkg ALIAS SECONDS: holds dpkg's locks in the host until SECONDS after it has seen
+# apt-get start, which must be waiting then; prints "locked" once it holds them, then
+# whether an apt-get waited.
+hold_dpkg() {
+    on "$1" /usr/bin/python3 -c '
+import fcntl, subprocess, sys, time
 locks = [open("/var/lib/dpkg/" + name, "a") for name in ("lock-frontend", "lock")]
 for lock in locks:
     fcntl.lockf(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
@@ -127,14 +130,16 @@ runs = lambda: subprocess.run(["pgrep", "-x", "apt-get"], stdout=subprocess.DEVN
 deadline = time.monotonic() + 120
 while not runs() and time.monotonic() < deadline:
     time.sleep(0.2)
-time.sleep(2)
-print("apt-get waited" if runs() else "no apt-get waited")' >"$work/holder.log" &
+time.sleep(int(sys.argv[1]))
+print("apt-get waited" if runs() else "no apt-get waited")' "$2"
+}
+hold_dpkg healthy 2 >"$work/holder.log" &
 holder=$!
 until [[ -s $work/holder.log ]] || ! kill -0 "$holder" 2>/dev/null; do sleep 0.1; done
 play deploy -e hostmend_deb="$deb"
 same "deploy: exit status (one host unreachable)" "$rc" 4
 same "deploy: changes" "$(changes)" \
-    "db-stopped=4 engine-failed=4 healthy=4 unreachable=unreachable"
+    "db-stopped=3 engine-failed=3 healthy=3 unreachable=unreachable"
 wait "$holder" || true
 same "deploy: the lock was held and waited for" "$(tr '\n' ' ' <"$work/holder.log")" "locked apt-get waited "
 same "deploy: no python3-apt installed" "$(on db-stopped dpkg-query -W -f "\${db:Status-Status}" python3-apt)" \
@@ -160,7 +165,7 @@ sed -i 's/^Version: .*/Version: 0.0.1/' "$work/rebuilt/DEBIAN/control"
 dpkg-deb -b "$work/rebuilt" "$work/older.deb" >/dev/null
 coremends() { for alias in "${reachable[@]}"; do on "$alias" sha256sum /usr/sbin/coremend; done | cut -c1-64 | uniq; }
 play deploy -e hostmend_deb="$work/rebuilt.deb"
-same "rebuilt: changes" "$(changes)" "db-stopped=3 engine-failed=3 healthy=3 unreachable=unreachable"
+same "rebuilt: changes" "$(changes)" "db-stopped=2 engine-failed=2 healthy=2 unreachable=unreachable"
 same "rebuilt: its coremend installed" "$(coremends)" "$(sha256sum "$work/rebuilt/usr/sbin/coremend" | cut -c1-64)"
 play deploy -e hostmend_deb="$work/older.deb"
 same "older: refused" "$(changes)" "db-stopped=failed engine-failed=failed healthy=failed unreachable=unreachable"
@@ -233,9 +238,11 @@ same "web and cleanup: web cells" "$(summary "" "r['web']")" \
     "$(printf "%s={'apache2': 'running', 'nginx': 'running', 'php8.2-fpm': 'running'} " db-stopped engine-failed healthy)unreachable=unreachable"
 
 # What that run left in each server's journal, gathered: its restarts with their caller
-# (Ansible's Python), its cleanup with the bytes freed; the status checks are left out.
+# (Ansible's Python), its cleanup with the bytes freed; the status checks are left out. The
+# unreachable host fails the run.
 play fleet_history -e hostmend_since="$history_since"
-same "history: exit status" "$rc" 0
+same "history: exit status" "$rc" 2
+same "history: the unreachable host fails" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=failed"
 same "history: restarts" \
     "$(summary hostmend-fleet-history.json "r['restarts'] if isinstance(r['restarts'], str) else ' '.join(x['unit'] + ':' + x['outcome'] + ':' + x['caller'].split('[')[0] for x in r['restarts'])")" \
     "$(printf '%s=php8.2-fpm:running:python3 apache2:running:python3 nginx:running:python3 ' db-stopped engine-failed healthy)unreachable=unreachable"
@@ -245,6 +252,94 @@ same "history: cleanups" \
 same "history: the run" \
     "$(/usr/bin/python3 -c 'import json; r = json.load(open("hostmend-fleet-history.json"))["run"]; c = r["counts"]; print(r["playbook"], r["since"], c["hosts"], c["unreachable"], c["restarts"], c["cleanups"])')" \
     "hostmend.panel.fleet_history $history_since 4 1 9 3"
+
+# Two deploys of different files started together, the one of the file installed already
+# two seconds after the other, while a package manager holds dpkg's locks on every host
+# (the first one's install waits for them as the second copies its file): on every
+# host the file recorded is the one installed, and a later deploy of either file does what
+# its checksum says: nothing where it is the one recorded, an install elsewhere. The
+# install after the others removes every copy but its own (with a short lock timeout, so
+# that theirs are old enough to go).
+sum_of() { sha256sum <"$1" | cut -c1-64; }
+declare -A deb_name=(["x$(sum_of "$deb")"]=deb ["x$(sum_of "$work/rebuilt.deb")"]=rebuilt
+    ["x$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/sbin/coremend | sha256sum | cut -c1-64)"]=deb
+    ["x$(sum_of "$work/rebuilt/usr/sbin/coremend")"]=rebuilt)
+# Per reachable host, the file that its recorded checksum names / whose coremend is installed.
+deployed() {
+    local alias recorded installed out=()
+    for alias in "${reachable[@]}"; do
+        recorded=$(on "$alias" cat /var/lib/hostmend-deploy/installed.sha256 || true)
+        installed=$(on "$alias" sha256sum /usr/sbin/coremend | cut -c1-64)
+        out+=("$alias=${deb_name[x$recorded]:-other}/${deb_name[x$installed]:-other}")
+    done
+    echo "${out[*]}"
+}
+holders=()
+for alias in "${reachable[@]}"; do
+    hold_dpkg "$alias" 10 >"$work/holder-$alias.log" &
+    holders+=($!)
+done
+for ((i = 0; i < 100; i++)); do
+    (($(cat "$work"/holder-*.log 2>/dev/null | grep -c locked) < ${#reachable[@]})) || break
+    sleep 0.1
+done
+ansible-playbook hostmend.panel.deploy -e hostmend_deb="$work/rebuilt.deb" >"$work/deploy-a.log" 2>&1 &
+crossing=$!
+sleep 2
+play deploy -e hostmend_deb="$deb"
+crossing_rc=0
+wait "$crossing" || crossing_rc=$?
+wait "${holders[@]}" || true
+same "crossing deploys: exit statuses (one host unreachable)" "$crossing_rc $rc" "4 4"
+crossed=$(deployed)
+same "crossing deploys: recorded/installed" "$crossed" "$(sed -E 's#=([a-z]+)/[a-z]+#=\1/\1#g' <<<"$crossed")"
+play deploy -e hostmend_deb="$work/rebuilt.deb"
+same "crossing deploys, then the rebuilt file: changes" "$(changes)" \
+    "$(sed -E 's#=deb/[a-z]+#=1#g; s#=rebuilt/[a-z]+#=0#g' <<<"$crossed") unreachable=unreachable"
+same "crossing deploys, then the rebuilt file: recorded/installed" "$(deployed)" \
+    "db-stopped=rebuilt/rebuilt engine-failed=rebuilt/rebuilt healthy=rebuilt/rebuilt"
+play deploy -e hostmend_deb="$deb" -e hostmend_lock_timeout=2
+same "crossing deploys, then the package: recorded/installed" "$(deployed)" \
+    "db-stopped=deb/deb engine-failed=deb/deb healthy=deb/deb"
+same "crossing deploys, then the package: the copies left" "$(on healthy ls /var/lib/hostmend-deploy | sort | tr '\n' ' ')" \
+    "$(printf '%s\n' "$(sum_of "$deb").deb" deploy.lock installed.sha256 | sort | tr '\n' ' ')"
+
+# An entry sent while journald was stopped for half a minute is listed at the time it was
+# sent, not when journald took it.
+journald=$(on healthy systemctl show -P MainPID systemd-journald.service)
+on healthy kill -STOP "$journald"
+# coremend sends its entry as it ends.
+on healthy coremend --repair >/dev/null || true
+sent=$(date +%s)
+sleep 30
+on healthy kill -CONT "$journald"
+on healthy journalctl --sync
+play fleet_history --limit healthy -e hostmend_since="@$((sent - 5))"
+same "frozen journald: the restart listed at its sending time" "$(summary hostmend-fleet-history.json \
+    "[abs(__import__('calendar').timegm(__import__('time').strptime(x['time'], '%Y-%m-%dT%H:%M:%SZ')) - $sent) <= 2 for x in r['restarts'] if x['unit'] == 'tarnwick.service']")" \
+    "healthy=[True]"
+
+# The README's history command, run as it is written there, against the README's
+# inventory file: every reachable host's history since its time, and the unreachable host
+# fails the run; then with hostmend_fail_on naming only error, and with a time that
+# journalctl cannot read.
+readme_history=$(grep -m1 -E '^ +ansible-playbook -i inventory hostmend\.panel\.fleet_history ' "$repo/README.md")
+ln -sf inventory.ini "$work/inventory"
+rc=0
+eval "$readme_history" >"$work/play.log" 2>&1 || rc=$?
+same "README's history command: exit status" "$rc" 2
+same "README's history command: the unreachable host fails" "$(changes)" \
+    "db-stopped=0 engine-failed=0 healthy=0 unreachable=failed"
+same "README's history command: read since" "$(summary hostmend-fleet-history.json \
+    "type(r['restarts']).__name__")$(grep -o '"since": "[^"]*"' hostmend-fleet-history.json)" \
+    "db-stopped=list engine-failed=list healthy=list unreachable=str\"since\": \"7 days ago\""
+play fleet_history -e '{"hostmend_fail_on": ["error"]}'
+same "history, unreachable let through: exit status" "$rc" 0
+play fleet_history -e hostmend_since=7 -e '{"hostmend_fail_on": ["error"]}'
+same "history, a time journalctl cannot read: the hosts fail" "$rc/$(changes)" \
+    "2/db-stopped=failed engine-failed=failed healthy=failed unreachable=1"
+same "history, a time journalctl cannot read: cells" "$(summary hostmend-fleet-history.json "r['restarts']")" \
+    "$(printf '%s=error: Failed to parse timestamp: 7 ' db-stopped engine-failed healthy)unreachable=unreachable"
 
 # A database whose restart fails, a masked one and one still starting: the first fails its
 # repair and the run, the others are left alone, the one starting not even restarted.

@@ -9,18 +9,19 @@ from __future__ import absolute_import, division, print_function
 __metaclass__ = type
 
 import datetime
+import json
 import os
 import tempfile
 
-from ansible.module_utils.common.text.converters import to_bytes
 from ansible.plugins.action import ActionBase
-from ansible.plugins.filter.core import to_nice_json
 from ansible_collections.hostmend.panel.plugins.filter.fleet import fleet_failing, fleet_summary
+from ansible_collections.hostmend.panel.plugins.filter.fleet_history import cell_problems
 
 PROBLEMS = ["unreachable", "error", "repair"]
 ARGUMENTS = dict(
     path=dict(type="path", required=True),
-    hosts=dict(type="list", elements="str", required=True),
+    hosts=dict(type="list", elements="str"),
+    summary=dict(type="dict"),
     run=dict(type="dict", default={}),
     fail_on=dict(type="list", elements="str", choices=PROBLEMS, default=PROBLEMS),
 )
@@ -54,20 +55,24 @@ class ActionModule(ActionBase):
         # A task in check mode is skipped; the fleet role's has check_mode: false.
         self._supports_check_mode = False
         result = super(ActionModule, self).run(tmp, task_vars)
-        _, args = self.validate_argument_spec(argument_spec=ARGUMENTS)
-        end = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
-        summary = fleet_summary(task_vars["hostvars"], args["hosts"], dict(args["run"], end=end))
+        _, args = self.validate_argument_spec(
+            argument_spec=ARGUMENTS, mutually_exclusive=[["hosts", "summary"]], required_one_of=[["hosts", "summary"]])
+        summary = args["summary"]
+        if summary is None:
+            end = datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+            summary = fleet_summary(task_vars["hostvars"], args["hosts"], dict(args["run"], end=end))
+            failing = fleet_failing(summary["hosts"], args["fail_on"])
+        else:
+            failing = {host: cell_problems(row, args["fail_on"]) for host, row in summary["hosts"].items()}
+            failing = {host: words for host, words in failing.items() if words}
+        # As the filter to_nice_json writes it: keys sorted, indented by 4, ASCII.
+        text = json.dumps(summary, indent=4, sort_keys=True, separators=(",", ": "))
         try:
-            changed = replace_file(args["path"], to_bytes(to_nice_json(summary, sort_keys=True) + "\n"))
+            changed = replace_file(args["path"], (text + "\n").encode("ascii"))
         except OSError as e:
             result.update(failed=True, msg="cannot write the summary to %s: %s" % (args["path"], e))
             return result
-        result.update(
-            changed=changed,
-            path=args["path"],
-            counts=summary["run"]["counts"],
-            failing=fleet_failing(summary["hosts"], args["fail_on"]),
-        )
+        result.update(changed=changed, path=args["path"], counts=summary["run"]["counts"], failing=failing)
         # What set_stats would hand over, for the whole run; and the servers to fail, for the
         # play after this one.
         result["ansible_stats"] = dict(data=dict(hostmend=result["counts"]), per_host=False, aggregate=True)

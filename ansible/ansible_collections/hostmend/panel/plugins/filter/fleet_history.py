@@ -27,7 +27,9 @@ def _text(value):
 
 
 def _time(entry):
-    microseconds = int(_text(entry.get("__REALTIME_TIMESTAMP")) or 0)
+    # When the tool sent the entry (the kernel's stamp on its datagram), not when journald
+    # took it: a journald that was stopped for a while takes its queue late.
+    microseconds = int(_text(entry.get("_SOURCE_REALTIME_TIMESTAMP") or entry.get("__REALTIME_TIMESTAMP")) or 0)
     moment = datetime.datetime.fromtimestamp(microseconds / 1e6, datetime.timezone.utc)
     return moment.strftime("%Y-%m-%dT%H:%M:%SZ")
 
@@ -68,15 +70,24 @@ def _host_row(result):
     return fleet_history_row(result.get("stdout"))
 
 
+def cell_problems(row, words=(UNREACHABLE, "error")):
+    """Of WORDS, those that a cell of ROW (a row of a summary or of a history) says:
+    "unreachable" for the cell unreachable, "error" for one that begins with "error: "."""
+    cells = [c for c in row.values() if isinstance(c, str)]
+    found = {UNREACHABLE: UNREACHABLE in cells, "error": any(c.startswith("error: ") for c in cells)}
+    return [w for w in words if found.get(w)]
+
+
 def fleet_history(hostvars, hosts, run=None):
     """{"run": RUN with the counts, "hosts": {host: its history}} from the journalctl runs
     registered on HOSTS as hostmend_journal."""
     rows = {host: _host_row(hostvars[host].get("hostmend_journal")) for host in hosts}
     read = [r for r in rows.values() if isinstance(r["restarts"], list)]
+    problems = [w for r in rows.values() for w in cell_problems(r)]
     counts = {
         "hosts": len(rows),
-        "unreachable": len([r for r in rows.values() if r["restarts"] == UNREACHABLE]),
-        "error": len(rows) - len(read) - len([r for r in rows.values() if r["restarts"] == UNREACHABLE]),
+        "unreachable": problems.count(UNREACHABLE),
+        "error": problems.count("error"),
         "restarts": sum(len(r["restarts"]) for r in read),
         "failed_restarts": sum(len([x for x in r["restarts"] if x["outcome"] != "running"]) for r in read),
         "cleanups": sum(len(r["cleanups"]) for r in read),

@@ -24,15 +24,13 @@ description:
   - Every line a tool writes on standard error becomes a warning (C(diagnostics)).
   - Changes nothing; runs as any user.
 options: {}
+extends_documentation_fragment:
+  - hostmend.panel.attributes
 attributes:
   check_mode:
-    description: Can run in check mode and return changed status prediction without modifying target.
     support: full
     details:
       - The checks run in check mode as they do otherwise, since they change nothing.
-  diff_mode:
-    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
-    support: none
 notes:
   - Install the tools first, for example with the role C(hostmend.panel.deploy).
 seealso:

@@ -54,17 +54,15 @@ options:
     type: int
     default: 0
     version_added: 1.1.0
+extends_documentation_fragment:
+  - hostmend.panel.attributes
 attributes:
   check_mode:
-    description: Can run in check mode and return changed status prediction without modifying target.
     support: partial
     details:
       - The word C(check) runs as usual, since it changes nothing.
       - Every other word does not run; the task then predicts C(changed=true), including a
         cleanup that would find nothing to remove.
-  diff_mode:
-    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
-    support: none
 notes:
   - The repairs need root, so run those tasks as root or with C(become).
   - Install the tools first, for example with the role C(hostmend.panel.deploy).

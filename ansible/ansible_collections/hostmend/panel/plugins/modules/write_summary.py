@@ -13,12 +13,15 @@ short_description: Write the fleet summary on the controller and note where the 
 version_added: 1.1.0
 description:
   - Builds the fleet summary of C(hosts) (see the filter C(hostmend.panel.fleet_summary)) with
-    C(run) and the time it ends, and writes it as JSON (keys sorted, indented by 4) to C(path)
-    on the controller, by a rename, with mode C(0644).
+    C(run) and the time it ends, or takes the document C(summary) as it is (the fleet history
+    of the filter C(hostmend.panel.fleet_history)), and writes it as JSON (keys sorted,
+    indented by 4) to C(path) on the controller, by a rename, with mode C(0644).
   - Hands the summary's counts to the job's statistics, as M(ansible.builtin.set_stats) would,
     under C(hostmend) for the whole run (AWX shows them).
   - Sets the fact C(hostmend_failing), the servers where the run met one of C(fail_on), as
-    the filter C(hostmend.panel.fleet_failing) gives them.
+    the filter C(hostmend.panel.fleet_failing) gives them. In a document given whole a
+    server met C(unreachable) when a cell of its row is C(unreachable), and C(error) when
+    one begins with C(error:).
   - Runs no module and needs no connection to a server; meant for a task with C(run_once),
     C(delegate_to=localhost) and C(delegate_facts), as the role C(hostmend.panel.fleet) has it.
 options:
@@ -27,12 +30,21 @@ options:
     type: path
     required: true
   hosts:
-    description: The servers of the summary.
+    description:
+      - The servers of the summary.
+      - Exactly one of C(hosts) and C(summary) is given.
     type: list
     elements: str
-    required: true
+  summary:
+    description:
+      - A document built already, written as it is; an object with the members C(run)
+        (with C(counts)) and C(hosts) (a row per server).
+      - Exactly one of C(hosts) and C(summary) is given.
+    type: dict
   run:
-    description: The run's details (start, playbook, check mode, version), to which the end and the counts are added.
+    description:
+      - The run's details (start, playbook, check mode, version), to which the end and the
+        counts are added. Not used with C(summary).
     type: dict
     default: {}
   fail_on:
@@ -41,15 +53,13 @@ options:
     elements: str
     choices: [unreachable, error, repair]
     default: [unreachable, error, repair]
+extends_documentation_fragment:
+  - hostmend.panel.attributes
 attributes:
   check_mode:
-    description: Can run in check mode and return changed status prediction without modifying target.
     support: none
     details:
       - The summary is a report on the controller; give the task C(check_mode=false) to write it in check mode too.
-  diff_mode:
-    description: Will return details on what has changed (or possibly needs changing in check_mode), when in diff mode.
-    support: none
 seealso:
   - module: hostmend.panel.check_server
 author:
@@ -67,6 +77,16 @@ EXAMPLES = r"""
   delegate_to: localhost
   delegate_facts: true
   check_mode: false
+
+- name: Write the fleet history
+  hostmend.panel.write_summary:
+    path: /var/tmp/fleet-history.json
+    summary: "{{ hostvars | hostmend.panel.fleet_history(ansible_play_hosts_all) }}"
+    fail_on: [unreachable]
+  run_once: true
+  delegate_to: localhost
+  delegate_facts: true
+  check_mode: false
 """
 
 RETURN = r"""
@@ -76,7 +96,7 @@ path:
   type: str
   sample: /var/tmp/fleet-summary.json
 counts:
-  description: The summary's counts (see the filter C(hostmend.panel.fleet_counts)).
+  description: The counts of the summary (see the filter C(hostmend.panel.fleet_counts)), or of the document given.
   returned: success
   type: dict
   sample: {"hosts": 3, "unreachable": 1, "error": 0, "repair": 0, "not_reached": 0, "repaired": 1}

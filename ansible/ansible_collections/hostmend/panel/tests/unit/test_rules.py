@@ -139,6 +139,17 @@ RULES = [
       "hosts": {"a": HISTORY, "b": {"restarts": "unreachable", "cleanups": "unreachable"},
                 "c": {"restarts": "error: No journal files were found.",
                       "cleanups": "error: No journal files were found."}}}),
+    # At the time the tool sent it, where journald took it 31 s later; else when it took it.
+    (history.fleet_history_row, (journal_line(MESSAGE_ID=history.CLEANUP_FINISHED, HOSTMEND_BYTES_FREED="1",
+                                              _SOURCE_REALTIME_TIMESTAMP="1796699489000000"),),
+     {"restarts": [], "cleanups": [{"time": "2026-12-08T03:11:29Z", "bytes_freed": 1}]}),
+    # What fails a server of a history, or of any document written whole.
+    (history.cell_problems, ({"restarts": "unreachable", "cleanups": "unreachable"},), ["unreachable"]),
+    (history.cell_problems, ({"restarts": "error: No journal files were found."},), ["error"]),
+    (history.cell_problems, ({"restarts": "error: x"}, ["unreachable"]), []),
+    (history.cell_problems, ({"engine": "running", "database": "error: Failed to detect mysql unit name",
+                              "version": "1.0.0"}, ["unreachable", "error"]), ["error"]),
+    (history.cell_problems, (HISTORY,), []),
     (history.fleet_history_table, ({"hosts": {"a": HISTORY, "b": {"restarts": "unreachable"}}},),
      ["host  restarts     failed  last restart                                  cleanups  bytes freed",
       "a     2            1       2026-12-08T03:12:00Z mariadb.service stopped  1         73728",
