@@ -5,8 +5,9 @@
 #   db-stopped     the database stopped
 #   engine-failed  the engine failed, and a cache to clean
 #   unreachable    a loopback port where nothing listens; first in the inventory
-# It deploys the package, checks the fleet, repairs it (in check mode first), and counts
-# what each playbook run changed on each host from its recap. Then it breaks the hosts as
+# It deploys the package, checks the fleet, repairs it (in check mode first), starts the
+# web units that crashed, and counts what each playbook run changed on each host from its
+# recap. Then it breaks the hosts as
 # servers break (a database whose restart fails, masked, still starting, stopped and
 # disabled; a web server that cannot restart on the canary; a user without root) and
 # checks what fleet_repair leaves alone, what it reports failed, and where it stops.
@@ -186,11 +187,11 @@ same "check: the run" "$(run_field "run['playbook'], run['check_mode'], run['sta
 same "check: disk reports" "$(summary "" "type(r['disk']).__name__ + ':' + str(r['disk'] if isinstance(r['disk'], str) else r['disk'][0]['mount'])")" \
     "db-stopped=list:/ engine-failed=list:/ healthy=list:/ unreachable=str:unreachable"
 table=$(grep -E '^ +"(host|db-stopped|engine-failed|healthy|unreachable) ' "$work/play.log" | tr -s ' ' | tr -d '",')
-same "check: the table" "$table" " host engine database
- db-stopped running stopped
- engine-failed failed running
- healthy running running
- unreachable unreachable unreachable"
+same "check: the table" "$table" " host engine database web
+ db-stopped running stopped running
+ engine-failed failed running running
+ healthy running running running
+ unreachable unreachable unreachable unreachable"
 play fleet_check -e '{"hostmend_fail_on": ["error", "repair"]}'
 same "check, unreachable let through: exit status" "$rc" 0
 
@@ -220,6 +221,45 @@ same "repair: summary" "$(summary "" "r['engine'] + '/' + r['database'] + str(r[
 
 play fleet_repair
 same "repair again: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=failed"
+
+# The web hosting stack: php8.2-fpm and nginx killed on one host, apache2 stopped and
+# disabled on purpose on another. The check shows them, and its exit status does not
+# change for them; the repair starts the two that failed (with hostmend start, in the
+# journal), leaves apache2 alone and touches no unit of the healthy host.
+host_name=fleet$$-engine-failed
+set_state php8.2-fpm.service failed
+set_state nginx.service failed
+on db-stopped systemctl disable --quiet --now apache2.service
+web_units=(php8.2-fpm.service apache2.service nginx.service)
+invocations() { for unit in "${web_units[@]}"; do invocation "$1" "$unit"; done | tr '\n' ' '; }
+healthy_web=$(invocations healthy)
+web_cells="sorted(r['web'].items()) if isinstance(r['web'], dict) else r['web']"
+play fleet_check -e '{"hostmend_fail_on": ["error", "repair"]}'
+same "web down: check exit status" "$rc" 0
+same "web down: check cells" "$(summary "" "$web_cells")" \
+    "db-stopped=[('apache2', 'disabled'), ('nginx', 'running'), ('php8.2-fpm', 'running')] engine-failed=[('apache2', 'running'), ('nginx', 'failed'), ('php8.2-fpm', 'failed')] healthy=[('apache2', 'running'), ('nginx', 'running'), ('php8.2-fpm', 'running')] unreachable=unreachable"
+table=$(grep -E '^ +"(host|db-stopped|engine-failed|healthy|unreachable) ' "$work/play.log" | tr -s ' ' | tr -d '",')
+same "web down: the table" "$table" " host engine database web
+ db-stopped running running running
+ engine-failed running running php8.2-fpm failed
+ healthy running running running
+ unreachable unreachable unreachable unreachable"
+play fleet_repair
+same "web down: repair exit status (one host unreachable)" "$rc" 2
+same "web down: repair changes" "$(changes)" "db-stopped=0 engine-failed=1 healthy=0 unreachable=failed"
+same "web down: repaired" "$(summary "" "r['repaired']")" \
+    "db-stopped=[] engine-failed=['web: php8.2-fpm', 'web: nginx'] healthy=[] unreachable=[]"
+same "web down: cells after the repair" "$(summary "" "$web_cells")" \
+    "db-stopped=[('apache2', 'disabled'), ('nginx', 'running'), ('php8.2-fpm', 'running')] engine-failed=[('apache2', 'running'), ('nginx', 'running'), ('php8.2-fpm', 'running')] healthy=[('apache2', 'running'), ('nginx', 'running'), ('php8.2-fpm', 'running')] unreachable=unreachable"
+same "web down: started" "$(unit_state php8.2-fpm.service)/$(unit_state nginx.service)" running/running
+same "web down: the starts in the journal" \
+    "$(on engine-failed journalctl --quiet HOSTMEND_TOOL=hostmend HOSTMEND_ACTION=start --output=cat \
+        --output-fields=OBJECT_SYSTEMD_UNIT | sort | tr '\n' ' ')" "nginx.service php8.2-fpm.service "
+same "web down: the healthy host's units kept their invocations" "$(invocations healthy)" "$healthy_web"
+same "web down: apache2 stopped and disabled stays so" \
+    "$(on db-stopped systemctl show -P ActiveState apache2.service) $(on db-stopped systemctl is-enabled apache2.service || true)" \
+    "inactive disabled"
+on db-stopped systemctl enable --quiet --now apache2.service
 
 # The web hosting stack and the caches, when asked. The history below starts here.
 sleep 1
