@@ -145,6 +145,7 @@ for alias in "${reachable[@]}"; do
         "$(on "$alias" dpkg-query -W -f "\${Status} " hostmend)$(on "$alias" sh -c 'ls /usr/sbin/*mend')" \
         "install ok installed /usr/sbin/coremend
 /usr/sbin/dbmend
+/usr/sbin/hostmend
 /usr/sbin/sweepmend
 /usr/sbin/webmend"
 done
