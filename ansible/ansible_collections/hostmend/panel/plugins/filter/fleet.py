@@ -26,17 +26,36 @@ REGISTERED = {
 # The repairs, by the row's name for each.
 REPAIRS = (("engine", "engine_repair"), ("database", "database_repair"), ("web_start", "web_start"), ("web", "web"),
            ("cleanup", "cleanup"))
+# The cell of the units of a repair task during which the server stopped answering.
+LOST = "lost during repair"
 # The web column's cells for a unit that is down, or that the run could not tell about.
-WEB_DOWN = ("stopped", "failed")
+WEB_DOWN = ("stopped", "failed", LOST)
+# Where a table cuts a cell; the JSON keeps it whole.
+TABLE_CELL = 60
+
+
+def _error_line(result):
+    """One line naming why RESULT failed: the last that says something of what the module
+    left on standard error, else on standard output (where Ansible could not run it at all,
+    as without a working python3), else the first line of its message."""
+    for key in ("module_stderr", "module_stdout"):
+        lines = [line.strip() for line in str(result.get(key) or "").splitlines() if line.strip()]
+        if lines:
+            return lines[-1]
+    lines = [line.strip() for line in str(result.get("msg") or "").splitlines() if line.strip()]
+    return lines[0] if lines else "failed"
 
 
 def _trouble(result):
-    """The cell for a run that gave no report: unreachable, or the tool's error. A repair
-    that ran but did not bring its units back is no trouble here: its units' states tell."""
+    """The cell for a run that gave no report: unreachable, lost during the repair, or
+    the error. A repair that ran but did not bring its units back is no trouble here: its
+    units' states tell."""
     if result.get("unreachable"):
         return "unreachable"
+    if result.get("lost"):
+        return LOST
     if result.get("failed") and not result.get("failed_units"):
-        return "error: %s" % result.get("msg", "failed")
+        return "error: %s" % _error_line(result)
     return None
 
 
@@ -67,7 +86,10 @@ def fleet_state(results):
     result = _last_run(results)
     if result is None:
         return "error: not checked"
-    return _trouble(result) or _report_cell(result, result["report"])
+    # A check reports on one unit; hostmend start on each unit it was given, here one.
+    report = result.get("report")
+    report = report[0] if isinstance(report, list) and report else report
+    return _trouble(result) or (_report_cell(result, report) if isinstance(report, dict) else "error: no report")
 
 
 def fleet_needs_restart(check, repair_disabled=False):
@@ -158,6 +180,29 @@ def _part(check, key):
     return check[key]
 
 
+def _check_ran(check):
+    """Whether check_server ran on the server and returned its parts, failed or not: not
+    when the server could not be reached or the module could not run (no python3)."""
+    return isinstance(check, dict) and not check.get("unreachable") and "engine" in check
+
+
+def _lose(repairs):
+    """REPAIRS (by name, in their order) with the first that found the server unreachable
+    marked lost, since its action may have happened, and those after it left out: the
+    connection that carried their results was gone."""
+    lost = None
+    for name, _ in REPAIRS:
+        result = repairs[name]
+        if lost:
+            repairs[name] = None
+        elif isinstance(result, dict) and result.get("unreachable"):
+            lost = name
+            repairs[name] = dict(failed=True, lost=True, msg=(
+                "the server stopped answering during this repair, which may have happened all the same; "
+                "run fleet_check for the truth (%s)" % _error_line(result)))
+    return repairs
+
+
 def fleet_row(results):
     """One server's row of the summary from the results a playbook registered there.
 
@@ -171,14 +216,15 @@ def fleet_row(results):
     when the cleanup ran.
     """
     check = results.get("check") or {}
-    row = {"version": check.get("version")}
+    # Null only when the check saw that hostmend is not installed.
+    row = {"version": check.get("version") if _check_ran(check) else "unknown"}
     warnings = list(check.get("diagnostics") or [])
-    repairs = {name: results.get(key) for name, key in REPAIRS}
+    repairs = _lose({name: results.get(key) for name, key in REPAIRS})
     if results.get("not_reached"):
         row.update(engine=NOT_REACHED, database=NOT_REACHED, web=NOT_REACHED, repaired=[])
     else:
         for service in ("engine", "database"):
-            row[service] = fleet_state([_part(check, service), results.get(service + "_repair")])
+            row[service] = fleet_state([_part(check, service), repairs[service]])
         row["web"] = _web_row(check, repairs["web_start"], repairs["web"])
     disk = _last_run(_part(check, "disk"))
     row["disk"] = "error: not checked" if disk is None else _trouble(disk) or disk.get("report")
@@ -205,10 +251,12 @@ def fleet_row(results):
 
 def fleet_rollout_stops(hostvars, batch, max_fail_percentage=0):
     """Whether the web starts and restarts in BATCH failed on more than MAX_FAIL_PERCENTAGE
-    per cent of its servers where one was tried; a server that could not be reached does
-    not count."""
+    per cent of its servers where one was tried; a server that could not be reached, or
+    whose check could not read its web hosting stack, does not count."""
     tried = []
     for host in batch:
+        if _web_status(hostvars[host].get("hostmend_check")) is None:
+            continue
         results = [hostvars[host].get(var) for var in ("hostmend_web_start", "hostmend_web")]
         results = [r for r in results if _ran(r) and not r.get("unreachable")]
         if results:
@@ -247,14 +295,15 @@ def fleet_reached(hostvars, hosts):
 
 
 def fleet_repairing(hostvars, hosts, restart_web=False, clean_caches=False, repair_disabled=False):
-    """Of HOSTS, in their order, those that the check reached and where fleet_repair has
-    something to do: all of them when the web hosting stack is to be restarted or the
-    caches removed, else those whose engine or database is down (fleet_needs_restart) or
-    with a web unit that failed (fleet_web_failed)."""
+    """Of HOSTS, in their order, those where the check ran and fleet_repair has something
+    to do: all of them when the web hosting stack is to be restarted or the caches removed,
+    else those whose engine or database is down (fleet_needs_restart) or with a web unit
+    that failed (fleet_web_failed). A server where the check never ran (unreachable, or
+    the module could not run) is its own problem: its row says why."""
     repairing = []
     for host in hosts:
         check = hostvars[host].get("hostmend_check") or {}
-        if check.get("unreachable"):
+        if not _check_ran(check):
             continue
         down = any(fleet_needs_restart(_part(check, s), repair_disabled) for s in ("engine", "database"))
         if restart_web or clean_caches or down or fleet_web_failed(check):
@@ -339,8 +388,12 @@ def fleet_table(summary):
             "web": _web_column(row.get("web", "-")),
             "repaired": ", ".join(row.get("repaired") or []) or "-",
         }
-        lines.append([cells[c] if c in cells else row.get(c, "") for c in columns])
+        lines.append([_cut(cells[c] if c in cells else row.get(c, "")) for c in columns])
     return aligned(lines)
+
+
+def _cut(cell):
+    return cell if len(cell) <= TABLE_CELL else cell[:TABLE_CELL - 1] + "\u2026"
 
 
 class FilterModule(object):

@@ -91,7 +91,9 @@ web:
            "units": {"nginx": {"LoadState": "loaded", "ActiveState": "failed", "SubState": "failed",
                                "UnitFileState": "enabled"}}}
 version:
-  description: The installed version of the C(hostmend) package; null when it is not installed.
+  description:
+    - The installed version of the C(hostmend) package; null when it is not installed, C(unknown) when
+      C(dpkg-query) could not tell.
   returned: always
   type: str
   sample: 1.0.0
@@ -111,13 +113,14 @@ CHECKS = (("engine", "coremend"), ("database", "dbmend"), ("disk", "sweepmend"))
 
 def installed_version(module):
     """The version of the installed hostmend package; None when it is not installed (a
-    package removed with its configuration left still has a version in dpkg's records)."""
+    package removed with its configuration left still has a version in dpkg's records),
+    "unknown" when dpkg-query could not tell (its status 1 means no such package)."""
     rc, out, _ = module.run_command(
         ["dpkg-query", "--show", "--showformat=${Status}\t${Version}", "hostmend"])
     status, _, version = out.partition("\t")
-    if rc != 0 or status != "install ok installed":
+    if rc == 1 or (rc == 0 and status != "install ok installed"):
         return None
-    return version.strip() or None
+    return version.strip() or "unknown" if rc == 0 else "unknown"
 
 
 def main():

@@ -62,6 +62,14 @@ DOWN = states(active="inactive", sub="dead")
 BROKEN = dict(ran("stopped", states(active="failed", sub="failed"), True), failed=True,
               failed_units=[DB], msg="mariadb.service did not restart: Job failed")
 
+# What Ansible registers where the module could not run: the server has no python3.
+NO_PYTHON = {"failed": True, "rc": 127, "module_stdout": "", "module_stderr": "/bin/sh: 1: /usr/bin/python3: not found\n",
+             "msg": "The module failed to execute correctly, you probably need to set the interpreter.\n"
+                    "See stdout/stderr for the exact error"}
+NO_PYTHON_CELL = "error: /bin/sh: 1: /usr/bin/python3: not found"
+# hostmend start of the database, as fleet_repair runs it.
+DB_STARTED = {"rc": 0, "changed": True, "report": [{"name": DB, "status": "running", "message": ""}], "units": {DB: states()}}
+
 # the registered results of a check (and a repair) -> the summary's cell
 CELLS = [
     (ran("running", states()), "running"),
@@ -81,6 +89,13 @@ CELLS = [
     (ran("stopped", states(load="not-found", active="inactive", file="")), "not installed"),
     (UNREACHABLE, "unreachable"),
     (SKIPPED, "error: not checked"),
+    # The database started with hostmend start, which reports in a list.
+    ([ran("stopped", DOWN), DB_STARTED], "running"),
+    # An error cell is one line naming the cause.
+    (NO_PYTHON, NO_PYTHON_CELL),
+    ({"failed": True, "module_stdout": "Traceback (most recent call last):\nMemoryError\n\n", "module_stderr": ""},
+     "error: MemoryError"),
+    ({"failed": True, "msg": "first\nsecond"}, "error: first"),
 ]
 
 WEB = [{"name": "php8.2-fpm", "status": "running", "message": ""},
@@ -95,8 +110,10 @@ SHOW = ("LoadState=loaded\nActiveState=failed\nSubState=failed\nUnitFileState=en
         "LoadState=not-found\nActiveState=inactive\nSubState=dead\nUnitFileState=\n")
 
 
-def hostvars_web(*results, var="hostmend_web"):
-    return {"h%d" % i: {var: r} for i, r in enumerate(results)}
+def hostvars_web(*results, var="hostmend_web", check=None):
+    """Servers h0, h1, ... with RESULTS registered as VAR, each checked as CHECK (default
+    CHECKED, whose web check succeeded)."""
+    return {"h%d" % i: {var: r, "hostmend_check": check or CHECKED} for i, r in enumerate(results)}
 
 
 def unit(role, name, load="loaded", active="active", file="enabled"):
@@ -125,6 +142,11 @@ STARTED = {"rc": 0, "changed": True, "failed": True, "failed_units": ["php8.2-fp
 CHECKED_CELLS = {"php8.2-fpm": "failed", "42": "refused", "php7.4-fpm": "disabled", "php8.1-fpm": "masked",
                  "apache2": "stopped", "nginx": "failed"}
 NOT_INSTALLED = {"rc": None, "failed": True, "msg": "hostmend start not installed; deploy first"}
+LOST_CONNECTION = dict(UNREACHABLE, msg="Data could not be sent to remote host \"db1\".\nMake sure this host can be reached")
+LOST_WHY = ("the server stopped answering during this repair, which may have happened all the same; run fleet_check "
+            "for the truth (Data could not be sent to remote host \"db1\".)")
+DB_DOWN = {"engine": ran("running", states()), "database": ran("stopped", DOWN), "web": WEB_STATUS,
+           "disk": {"rc": 0, "report": []}, "version": "1.2.0"}
 
 
 WEB_FAILED = {"rc": 0, "failed": True, "failed_units": ["nginx"], "report": []}
@@ -280,6 +302,38 @@ RULES = [
     # A failed start of a web unit stops the rollout as a failed restart does.
     (fleet.fleet_rollout_stops, (hostvars_web(SKIPPED, STARTED, var="hostmend_web_start"), ["h0", "h1"], 0), True),
     (fleet.fleet_rollout_stops, (hostvars_web(WEB_OK, STARTED, var="hostmend_web_start"), ["h0", "h1"], 50), False),
+    # ... but only where the check could read the web hosting stack.
+    (fleet.fleet_rollout_stops, (hostvars_web(WEB_FAILED, check={"engine": ran("running"), "web": None}), ["h0"], 0),
+     False),
+    (fleet.fleet_rollout_stops, (hostvars_web(NO_PYTHON, check=NO_PYTHON), ["h0"], 0), False),
+    # A server where the check never ran is not repaired, even when the whole stack is to be restarted.
+    (fleet.fleet_repairing, ({"a": {"hostmend_check": NO_PYTHON}, "b": {"hostmend_check": UNREACHABLE},
+                              "c": {"hostmend_check": {"engine": FAILED, "database": FAILED, "web": None}}},
+                             ["a", "b", "c"], True), ["c"]),
+    # A server without python3: every cell says why, its version is unknown, and the table
+    # cuts what is longer than 60 characters.
+    (lambda results: {k: v for k, v in fleet.fleet_row(results).items() if k in ("engine", "web", "version", "disk")},
+     ({"check": NO_PYTHON},),
+     {"engine": NO_PYTHON_CELL, "web": NO_PYTHON_CELL, "disk": NO_PYTHON_CELL, "version": "unknown"}),
+    (lambda results: fleet.fleet_row(results)["version"], ({"check": UNREACHABLE},), "unknown"),
+    (lambda results: fleet.fleet_row(results)["version"], ({"check": dict(DB_DOWN, version=None)},), None),
+    (fleet.fleet_table, ({"hosts": {"a": {"engine": "error: " + "x" * 60, "database": "running"}}},),
+     ["host  engine                                                        database",
+      "a     error: " + "x" * 52 + "\u2026  running"]),
+    # A server lost during the database's start: its cell says so, a failure says it may have
+    # happened, and what came after is left out.
+    (lambda results: {k: v for k, v in fleet.fleet_row(results).items() if k in ("engine", "database", "web", "repaired", "failures")},
+     ({"check": DB_DOWN, "engine_repair": SKIPPED, "database_repair": LOST_CONNECTION, "web_start": STARTED, "web": UNREACHABLE},),
+     {"engine": "running", "database": "lost during repair", "web": CHECKED_CELLS, "repaired": [],
+      "failures": {"database": LOST_WHY}}),
+    (lambda results: {k: v for k, v in fleet.fleet_row(results).items() if k in ("web", "repaired", "failures")},
+     ({"check": DB_DOWN, "engine_repair": SKIPPED, "database_repair": DB_STARTED, "web_start": LOST_CONNECTION},),
+     {"web": dict(CHECKED_CELLS, **{"php8.2-fpm": "lost during repair", "nginx": "lost during repair"}),
+      "repaired": ["database"], "failures": {"web_start": LOST_WHY}}),
+    (lambda results: fleet.fleet_counts({"a": fleet.fleet_row(results)}),
+     ({"check": DB_DOWN, "engine_repair": SKIPPED, "database_repair": SKIPPED, "web": LOST_CONNECTION},),
+     {"hosts": 1, "unreachable": 0, "error": 0, "repair": 1, "not_reached": 0, "repaired": 0}),
+    (fleet._web_column, ({"php8.2-fpm": "running", "nginx": "lost during repair"},), "nginx lost during repair"),
     (fleet.fleet_counts, ({"a": {"engine": "unreachable", "database": "unreachable", "disk": "unreachable"},
                            "b": {"engine": "running", "database": "error: x", "failures": {"web": "y"}},
                            "c": {"engine": "not reached", "database": "not reached", "repaired": []},
