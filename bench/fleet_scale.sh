@@ -6,8 +6,9 @@
 #   check    ansible-playbook hostmend.panel.fleet_check
 #   repair   ansible-playbook hostmend.panel.fleet_repair -e hostmend_batch=100%
 #            (a healthy fleet: nothing to restart)
-#   ad-hoc   ansible fleet -m ansible.builtin.shell -a 'coremend --check; dbmend --check; sweepmend --check'
-#   ssh      the same three checks by ssh, that many at once (xargs -P)
+#   ad-hoc   ansible fleet -m ansible.builtin.shell -a 'coremend --check; dbmend --check;
+#              sweepmend --check; hostmend status --json'
+#   ssh      the same four checks by ssh, that many at once (xargs -P)
 #
 #   bench/fleet_scale.sh N [ROUNDS] [DEB]    (ROUNDS 3; DEB what scripts/package.sh builds)
 #
@@ -19,7 +20,8 @@ fleet=$repo/tests/fleet/fleet.sh
 hosts=${1:?usage: bench/fleet_scale.sh N [ROUNDS] [DEB]}
 rounds=${2:-3}
 deb=$(realpath "${3:-$("$repo/scripts/package.sh" | tail -n1)}")
-checks='coremend --check; dbmend --check; sweepmend --check'
+# hostmend status exits with 3 when a unit is down: data, as for the collection.
+checks='coremend --check; dbmend --check; sweepmend --check; hostmend status --json || test $? = 3'
 
 work=$(mktemp -d)
 trap '"$fleet" down "$work"; rm -rf "$work"' EXIT

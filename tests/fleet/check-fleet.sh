@@ -5,8 +5,9 @@
 #   db-stopped     the database stopped
 #   engine-failed  the engine failed, and a cache to clean
 #   unreachable    a loopback port where nothing listens; first in the inventory
-# It deploys the package, checks the fleet, repairs it (in check mode first), and counts
-# what each playbook run changed on each host from its recap. Then it breaks the hosts as
+# It deploys the package, checks the fleet, repairs it (in check mode first), starts the
+# web units that crashed, and counts what each playbook run changed on each host from its
+# recap. Then it breaks the hosts as
 # servers break (a database whose restart fails, masked, still starting, stopped and
 # disabled; a web server that cannot restart on the canary; a user without root) and
 # checks what fleet_repair leaves alone, what it reports failed, and where it stops.
@@ -149,6 +150,7 @@ for alias in "${reachable[@]}"; do
         "$(on "$alias" dpkg-query -W -f "\${Status} " hostmend)$(on "$alias" sh -c 'ls /usr/sbin/*mend')" \
         "install ok installed /usr/sbin/coremend
 /usr/sbin/dbmend
+/usr/sbin/hostmend
 /usr/sbin/sweepmend
 /usr/sbin/webmend"
 done
@@ -185,17 +187,17 @@ same "check: unreachable tried once" "$(tries)" 1
 same "check: summary" "$(summary)" \
     "db-stopped=running/stopped engine-failed=failed/running healthy=running/running unreachable=unreachable/unreachable"
 same "check: versions" "$(summary "" "r['version']")" \
-    "$(printf '%s=%s ' db-stopped "$version" engine-failed "$version" healthy "$version")unreachable=None"
+    "$(printf '%s=%s ' db-stopped "$version" engine-failed "$version" healthy "$version")unreachable=unknown"
 same "check: the run" "$(run_field "run['playbook'], run['check_mode'], run['start'] <= run['end'], c")" \
     "('hostmend.panel.fleet_check', False, True, {'error': 0, 'hosts': 4, 'not_reached': 0, 'repair': 0, 'repaired': 0, 'unreachable': 1})"
 same "check: disk reports" "$(summary "" "type(r['disk']).__name__ + ':' + str(r['disk'] if isinstance(r['disk'], str) else r['disk'][0]['mount'])")" \
     "db-stopped=list:/ engine-failed=list:/ healthy=list:/ unreachable=str:unreachable"
 table=$(grep -E '^ +"(host|db-stopped|engine-failed|healthy|unreachable) ' "$work/play.log" | tr -s ' ' | tr -d '",')
-same "check: the table" "$table" " host engine database
- db-stopped running stopped
- engine-failed failed running
- healthy running running
- unreachable unreachable unreachable"
+same "check: the table" "$table" " host engine database web
+ db-stopped running stopped running
+ engine-failed failed running running
+ healthy running running running
+ unreachable unreachable unreachable unreachable"
 play fleet_check -e '{"hostmend_fail_on": ["error", "repair"]}'
 same "check, unreachable let through: exit status" "$rc" 0
 
@@ -225,6 +227,47 @@ same "repair: summary" "$(summary "" "r['engine'] + '/' + r['database'] + str(r[
 
 play fleet_repair
 same "repair again: changes" "$(changes)" "db-stopped=0 engine-failed=0 healthy=0 unreachable=failed"
+
+# The web hosting stack: php8.2-fpm and nginx killed on one host, apache2 stopped and
+# disabled on purpose on another. The check shows them, and its exit status does not
+# change for them; the repair starts the two that failed (with hostmend start, in the
+# journal), leaves apache2 alone and touches no unit of the healthy host.
+host_name=fleet$$-engine-failed
+set_state php8.2-fpm.service failed
+set_state nginx.service failed
+on db-stopped systemctl disable --quiet --now apache2.service
+web_units=(php8.2-fpm.service apache2.service nginx.service)
+invocations() { for unit in "${web_units[@]}"; do invocation "$1" "$unit"; done | tr '\n' ' '; }
+healthy_web=$(invocations healthy)
+web_cells="sorted(r['web'].items()) if isinstance(r['web'], dict) else r['web']"
+play fleet_check -e '{"hostmend_fail_on": ["error", "repair"]}'
+same "web down: check exit status" "$rc" 0
+same "web down: check cells" "$(summary "" "$web_cells")" \
+    "db-stopped=[('apache2', 'disabled'), ('nginx', 'running'), ('php8.2-fpm', 'running')] engine-failed=[('apache2', 'running'), ('nginx', 'failed'), ('php8.2-fpm', 'failed')] healthy=[('apache2', 'running'), ('nginx', 'running'), ('php8.2-fpm', 'running')] unreachable=unreachable"
+table=$(grep -E '^ +"(host|db-stopped|engine-failed|healthy|unreachable) ' "$work/play.log" | tr -s ' ' | tr -d '",')
+same "web down: the table" "$table" " host engine database web
+ db-stopped running running running
+ engine-failed running running php8.2-fpm failed
+ healthy running running running
+ unreachable unreachable unreachable unreachable"
+sleep 1
+web_since=@$(date +%s)
+play fleet_repair
+same "web down: repair exit status (one host unreachable)" "$rc" 2
+same "web down: repair changes" "$(changes)" "db-stopped=0 engine-failed=1 healthy=0 unreachable=failed"
+same "web down: repaired" "$(summary "" "r['repaired']")" \
+    "db-stopped=[] engine-failed=['web: php8.2-fpm', 'web: nginx'] healthy=[] unreachable=[]"
+same "web down: cells after the repair" "$(summary "" "$web_cells")" \
+    "db-stopped=[('apache2', 'disabled'), ('nginx', 'running'), ('php8.2-fpm', 'running')] engine-failed=[('apache2', 'running'), ('nginx', 'running'), ('php8.2-fpm', 'running')] healthy=[('apache2', 'running'), ('nginx', 'running'), ('php8.2-fpm', 'running')] unreachable=unreachable"
+same "web down: started" "$(unit_state php8.2-fpm.service)/$(unit_state nginx.service)" running/running
+same "web down: the starts in the journal" \
+    "$(on engine-failed journalctl --quiet HOSTMEND_TOOL=hostmend HOSTMEND_ACTION=start --since="$web_since" --output=cat \
+        --output-fields=OBJECT_SYSTEMD_UNIT | sort | tr '\n' ' ')" "nginx.service php8.2-fpm.service "
+same "web down: the healthy host's units kept their invocations" "$(invocations healthy)" "$healthy_web"
+same "web down: apache2 stopped and disabled stays so" \
+    "$(on db-stopped systemctl show -P ActiveState apache2.service) $(on db-stopped systemctl is-enabled apache2.service || true)" \
+    "inactive disabled"
+on db-stopped systemctl enable --quiet --now apache2.service
 
 # The web hosting stack and the caches, when asked. The history below starts here.
 sleep 1
@@ -358,7 +401,7 @@ same "broken databases: changes" "$(changes)" "db-stopped=failed engine-failed=0
 same "broken databases: cells" "$(summary "" "r['database'] + str(r['repaired'])")" \
     "db-stopped=failed[] engine-failed=masked[] healthy=activating[] unreachable=unreachable[]"
 same "broken databases: why" "$(summary "" "r['failures']")" \
-    "db-stopped={'database': 'mariadb.service did not restart: See \"systemctl status mariadb.service\" and \"journalctl -xeu mariadb.service\" for details. (Finished with exit code 1)'} engine-failed={} healthy={} unreachable={}"
+    "db-stopped={'database': 'mariadb.service did not start: See \"systemctl status mariadb.service\" and \"journalctl -xeu mariadb.service\" for details. (Finished with exit code 1)'} engine-failed={} healthy={} unreachable={}"
 same "broken databases: counts" "$(run_field "c['repair'], c['error'], c['unreachable']")" "(1, 0, 1)"
 same "broken databases: the one starting was not restarted" "$(invocation healthy mariadb.service)" "$starting"
 same "broken databases: the masked one still down" "$(on engine-failed systemctl show -P ActiveState mariadb.service)" inactive
@@ -403,9 +446,60 @@ on db-stopped sh -c 'useradd --create-home tester && mkdir ~tester/.ssh &&
 play fleet_repair --limit db-stopped -e ansible_user=tester
 same "not root: exit status" "$rc" 2
 same "not root: refused" "$(summary "" "r['engine'] + ' ' + r['failures']['database']")" \
-    "db-stopped=running dbmend --repair changes the server and needs root: run the task as root, with become: true"
+    "db-stopped=running hostmend start changes the server and needs root: run the task as root, with become: true"
 same "not root: still down" "$(unit_state_of db-stopped)" stopped
 on db-stopped systemctl start mariadb.service
+
+# Two repairs started together against a stopped database: both start it, and systemd
+# runs one start, which the other joins; neither kills it, both list the database and
+# neither reports a failure.
+on db-stopped systemctl stop mariadb.socket mariadb.service
+# From the next second on: the journal's --since counts whole seconds.
+sleep 1
+since=@$(date +%s)
+first_rc=0 second_rc=0
+ansible-playbook hostmend.panel.fleet_repair --limit db-stopped -e hostmend_summary="$work/first.json" \
+    >"$work/first.log" 2>&1 &
+first=$!
+ansible-playbook hostmend.panel.fleet_repair --limit db-stopped -e hostmend_summary="$work/second.json" \
+    >"$work/second.log" 2>&1 || second_rc=$?
+wait "$first" || first_rc=$?
+same "two repairs together: exit statuses" "$first_rc $second_rc" "0 0"
+same "two repairs together: both list the database, neither failed" \
+    "$(summary first.json "r['repaired'], r['failures']") $(summary second.json "r['repaired'], r['failures']")" \
+    "db-stopped=(['database'], {}) db-stopped=(['database'], {})"
+# systemd's own messages about the unit: MESSAGE_ID is that of "Started".
+same "two repairs together: one start, none killed" \
+    "$(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service MESSAGE_ID=39f53479d3a045ac8e11786248231fbf \
+        --since="$since" --output=cat | wc -l) $(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service \
+        --since="$since" --output=cat | grep -c "Failed with result 'signal'" || true)" "1 0"
+
+# A database started by hand after the check, before the repair that the check decided:
+# the repair's start leaves it running as it is.
+on db-stopped systemctl stop mariadb.socket mariadb.service
+rc=0
+ansible-playbook "$repo/tests/fleet/start-after-check.yml" -e hostmend_hosts=db-stopped >"$work/play.log" 2>&1 || rc=$?
+same "started by hand after the check: exit status" "$rc" 0
+same "started by hand after the check: the repair ran" \
+    "$(grep -A1 'TASK \[hostmend.panel.fleet : Start the database\]' "$work/play.log" | tail -n1)" "changed: [db-stopped]"
+same "started by hand after the check: its invocation kept" \
+    "$(on db-stopped cat /run/hostmend-by-hand.invocation)" "$(invocation db-stopped mariadb.service)"
+
+# The first server of the inventory that answers has no python3, and the whole web hosting
+# stack is to be restarted: its check never ran, so it is not in the repair play and does
+# not stop the rollout; the other servers' web units are restarted; its row says why.
+on healthy mv /usr/bin/python3 /usr/bin/python3.hidden
+before=$(invocation db-stopped nginx.service)/$(invocation engine-failed nginx.service)
+play fleet_repair -e hostmend_restart_web=true -e hostmend_batch=1
+same "no python3: exit status" "$rc" 2
+same "no python3: changes" "$(changes)" "db-stopped=1 engine-failed=1 healthy=failed unreachable=failed"
+after=$(invocation db-stopped nginx.service)/$(invocation engine-failed nginx.service)
+same "no python3: the other servers' web units restarted" \
+    "$([[ ${before%/*} != "${after%/*}" && ${before#*/} != "${after#*/}" ]] && echo restarted)" restarted
+same "no python3: its row" "$(summary "" "'/usr/bin/python3' in r['engine'] and 'not found' in r['engine'], r['version'], r['repaired']")" \
+    "db-stopped=(False, '$version', []) engine-failed=(False, '$version', []) healthy=(True, 'unknown', []) unreachable=(False, 'unknown', [])"
+same "no python3: counts" "$(run_field "c['error'], c['not_reached'], c['repair']")" "(1, 0, 0)"
+on healthy mv /usr/bin/python3.hidden /usr/bin/python3
 
 # A host whose tool fails is reported with the tool's line, which is also its warning;
 # the others are still checked.

@@ -1,13 +1,14 @@
 # -*- coding: utf-8 -*-
 # Turns the registered results of hostmend.panel.check_server and hostmend.panel.mend
 # into the fleet summary: one cell per server and service, the run's counts, the table
-# the playbooks print, and the decisions of fleet_repair (what to restart, when to stop).
+# the playbooks print, and the decisions of fleet_repair (what to restart or start, when
+# to stop).
 
 from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
-from ansible_collections.hostmend.panel.plugins.module_utils.rules import unit_cell
+from ansible_collections.hostmend.panel.plugins.module_utils.rules import WEB_ROLES, unit_cell
 from ansible_collections.hostmend.panel.plugins.module_utils.table import aligned
 
 NOT_REACHED = "not reached"
@@ -18,20 +19,43 @@ REGISTERED = {
     "check": "hostmend_check",
     "engine_repair": "hostmend_engine_repair",
     "database_repair": "hostmend_database_repair",
+    "web_start": "hostmend_web_start",
     "web": "hostmend_web",
     "cleanup": "hostmend_cleanup",
 }
 # The repairs, by the row's name for each.
-REPAIRS = (("engine", "engine_repair"), ("database", "database_repair"), ("web", "web"), ("cleanup", "cleanup"))
+REPAIRS = (("engine", "engine_repair"), ("database", "database_repair"), ("web_start", "web_start"), ("web", "web"),
+           ("cleanup", "cleanup"))
+# The cell of the units of a repair task during which the server stopped answering.
+LOST = "lost during repair"
+# The web column's cells for a unit that is down, or that the run could not tell about.
+WEB_DOWN = ("stopped", "failed", LOST)
+# Where a table cuts a cell; the JSON keeps it whole.
+TABLE_CELL = 60
+
+
+def _error_line(result):
+    """One line naming why RESULT failed: the last that says something of what the module
+    left on standard error, else on standard output (where Ansible could not run it at all,
+    as without a working python3), else the first line of its message."""
+    for key in ("module_stderr", "module_stdout"):
+        lines = [line.strip() for line in str(result.get(key) or "").splitlines() if line.strip()]
+        if lines:
+            return lines[-1]
+    lines = [line.strip() for line in str(result.get("msg") or "").splitlines() if line.strip()]
+    return lines[0] if lines else "failed"
 
 
 def _trouble(result):
-    """The cell for a run that gave no report: unreachable, or the tool's error. A repair
-    that ran but did not bring its units back is no trouble here: its units' states tell."""
+    """The cell for a run that gave no report: unreachable, lost during the repair, or
+    the error. A repair that ran but did not bring its units back is no trouble here: its
+    units' states tell."""
     if result.get("unreachable"):
         return "unreachable"
+    if result.get("lost"):
+        return LOST
     if result.get("failed") and not result.get("failed_units"):
-        return "error: %s" % result.get("msg", "failed")
+        return "error: %s" % _error_line(result)
     return None
 
 
@@ -62,7 +86,10 @@ def fleet_state(results):
     result = _last_run(results)
     if result is None:
         return "error: not checked"
-    return _trouble(result) or _report_cell(result, result["report"])
+    # A check reports on one unit; hostmend start on each unit it was given, here one.
+    report = result.get("report")
+    report = report[0] if isinstance(report, list) and report else report
+    return _trouble(result) or (_report_cell(result, report) if isinstance(report, dict) else "error: no report")
 
 
 def fleet_needs_restart(check, repair_disabled=False):
@@ -79,9 +106,71 @@ def fleet_needs_restart(check, repair_disabled=False):
     )
 
 
-def _web_cells(result):
-    """{unit: its cell} for a restart of the web hosting stack, or the cell saying why none."""
-    return _trouble(result) or {r["name"]: _report_cell(result, r) for r in result["report"]}
+def _web_status(check):
+    """The web part of a check that read the web hosting stack (hostmend status), or None."""
+    web = check.get("web") if isinstance(check, dict) and not check.get("unreachable") else None
+    return web if isinstance(web, dict) and not _trouble(web) and isinstance(web.get("report"), dict) else None
+
+
+def fleet_web_failed(check):
+    """The units of the web hosting stack that CHECK (a result of check_server) found loaded
+    and failed, in hostmend status's order: the ones fleet_repair starts. One merely
+    inactive may have been stopped on purpose (an apache2 left enabled beside nginx would
+    fail on nginx's port); one disabled, masked or on its way up or down is left alone."""
+    web = _web_status(check)
+    if web is None:
+        return []
+    names = [u.get("name") for u in web["report"].get("units", [])]
+    states = web.get("units") or {}
+    return [
+        n for n in names
+        if n in states
+        and states[n].get("LoadState") == "loaded"
+        and states[n].get("ActiveState") == "failed"
+        and states[n].get("UnitFileState") != "disabled"
+    ]
+
+
+def _web_row(check, start, restart):
+    """The web member of a row: {unit: its cell} from the check, then from the start of
+    the units that had failed and the restart of the stack where they ran; or one cell
+    saying why there are none; None where the server has no hostmend to tell."""
+    web = _part(check, "web")
+    if web is None:
+        cells = None
+    elif _trouble(web) or not isinstance(web.get("report"), dict):
+        cells = _trouble(web) or "error: not checked"
+    else:
+        cells = {
+            u["name"]: "refused" if "refused" in u else unit_cell(u) or "error: no states"
+            for u in web["report"].get("units", []) if u.get("role") in WEB_ROLES
+        }
+    started = _last_run(start)
+    if started is not None and isinstance(cells, dict):
+        trouble = _trouble(started)
+        for name in fleet_web_failed(check):
+            cells[name] = trouble or cells[name]
+        if not trouble:
+            cells.update({r["name"]: _report_cell(started, r) for r in started["report"]})
+    restarted = _last_run(restart)
+    if restarted is not None:
+        trouble = _trouble(restarted)
+        if trouble:
+            return trouble
+        cells = dict(cells if isinstance(cells, dict) else {})
+        cells.update({r["name"]: _report_cell(restarted, r) for r in restarted["report"]})
+    return cells
+
+
+def _started(check, start):
+    """The web units that START (a result of mend for hostmend start) brought back; in
+    check mode, those it would start."""
+    if not isinstance(start, dict) or _trouble(start):
+        return []
+    if "report" not in start:
+        return fleet_web_failed(check) if start.get("changed") else []
+    back = [r["name"] for r in start["report"] if r["status"] == "running"]
+    return [name for name in back if name not in (start.get("failed_units") or [])]
 
 
 def _part(check, key):
@@ -91,33 +180,60 @@ def _part(check, key):
     return check[key]
 
 
+def _check_ran(check):
+    """Whether check_server ran on the server and returned its parts, failed or not: not
+    when the server could not be reached or the module could not run (no python3)."""
+    return isinstance(check, dict) and not check.get("unreachable") and "engine" in check
+
+
+def _lose(repairs):
+    """REPAIRS (by name, in their order) with the first that found the server unreachable
+    marked lost, since its action may have happened, and those after it left out: the
+    connection that carried their results was gone."""
+    lost = None
+    for name, _ in REPAIRS:
+        result = repairs[name]
+        if lost:
+            repairs[name] = None
+        elif isinstance(result, dict) and result.get("unreachable"):
+            lost = name
+            repairs[name] = dict(failed=True, lost=True, msg=(
+                "the server stopped answering during this repair, which may have happened all the same; "
+                "run fleet_check for the truth (%s)" % _error_line(result)))
+    return repairs
+
+
 def fleet_row(results):
     """One server's row of the summary from the results a playbook registered there.
 
     RESULTS holds "check" (the result of check_server) and may hold "engine_repair",
-    "database_repair", "web" and "cleanup" (results of mend; None for one the playbook does
-    not have), and "not_reached" (true when a stopped rollout left the server alone). The
-    row has the engine's and the database's cells (after a repair, if one ran), "disk",
-    "version" and "warnings"; when the playbook repairs, "repaired" (what was restarted) and
-    "failures" (why each failed repair failed); and "web" and "clean_paths" when they ran.
+    "database_repair", "web_start", "web" and "cleanup" (results of mend; None for one the
+    playbook does not have), and "not_reached" (true when a stopped rollout left the server
+    alone). The row has the engine's and the database's cells (after a repair, if one ran),
+    "web" (the web hosting stack's cells, after its start and restart where they ran),
+    "disk", "version" and "warnings"; when the playbook repairs, "repaired" (what was
+    restarted or started) and "failures" (why each failed repair failed); and "clean_paths"
+    when the cleanup ran.
     """
     check = results.get("check") or {}
-    row = {"version": check.get("version")}
+    # Null only when the check saw that hostmend is not installed.
+    row = {"version": check.get("version") if _check_ran(check) else "unknown"}
     warnings = list(check.get("diagnostics") or [])
+    repairs = _lose({name: results.get(key) for name, key in REPAIRS})
     if results.get("not_reached"):
-        row.update(engine=NOT_REACHED, database=NOT_REACHED, repaired=[])
+        row.update(engine=NOT_REACHED, database=NOT_REACHED, web=NOT_REACHED, repaired=[])
     else:
         for service in ("engine", "database"):
-            row[service] = fleet_state([_part(check, service), results.get(service + "_repair")])
+            row[service] = fleet_state([_part(check, service), repairs[service]])
+        row["web"] = _web_row(check, repairs["web_start"], repairs["web"])
     disk = _last_run(_part(check, "disk"))
     row["disk"] = "error: not checked" if disk is None else _trouble(disk) or disk.get("report")
 
-    repairs = {name: results.get(key) for name, key in REPAIRS}
-    if repairs["engine"] is not None or repairs["database"] is not None:
+    if any(repairs[name] is not None for name in ("engine", "database", "web_start")):
         row["repaired"] = [
             s for s in ("engine", "database")
             if isinstance(repairs[s], dict) and repairs[s].get("changed") and not repairs[s].get("failed")
-        ]
+        ] + ["web: %s" % name for name in _started(check, repairs["web_start"])]
     failures = {}
     for name, result in repairs.items():
         if isinstance(result, dict):
@@ -126,20 +242,26 @@ def fleet_row(results):
                 failures[name] = result.get("msg", "failed")
     if "repaired" in row:
         row["failures"] = failures
-    for key, name in (("web", "web"), ("cleanup", "clean_paths")):
-        result = _last_run(repairs[key])
-        if result is not None:
-            row[name] = _web_cells(result) if key == "web" else _trouble(result) or result.get("clean_paths")
+    cleanup = _last_run(repairs["cleanup"])
+    if cleanup is not None:
+        row["clean_paths"] = _trouble(cleanup) or cleanup.get("clean_paths")
     row["warnings"] = warnings
     return row
 
 
 def fleet_rollout_stops(hostvars, batch, max_fail_percentage=0):
-    """Whether the web restarts in BATCH failed on more than MAX_FAIL_PERCENTAGE per cent of
-    its servers that were reached; a server that could not be reached does not count."""
-    tried = [hostvars[h].get("hostmend_web") for h in batch]
-    tried = [r for r in tried if _ran(r) and not r.get("unreachable")]
-    failed = len([r for r in tried if r.get("failed")])
+    """Whether the web starts and restarts in BATCH failed on more than MAX_FAIL_PERCENTAGE
+    per cent of its servers where one was tried; a server that could not be reached, or
+    whose check could not read its web hosting stack, does not count."""
+    tried = []
+    for host in batch:
+        if _web_status(hostvars[host].get("hostmend_check")) is None:
+            continue
+        results = [hostvars[host].get(var) for var in ("hostmend_web_start", "hostmend_web")]
+        results = [r for r in results if _ran(r) and not r.get("unreachable")]
+        if results:
+            tried.append(any(r.get("failed") for r in results))
+    failed = tried.count(True)
     return failed > 0 and failed * 100 > float(max_fail_percentage) * len(tried)
 
 
@@ -150,7 +272,9 @@ def _is_error(cell):
 def fleet_problems(row, words=("unreachable", "error", "repair")):
     """Of WORDS, what went wrong on the server of ROW: "unreachable", "error" (a tool failed
     or did not run) and "repair" (a repair failed)."""
-    cells = [row.get(k) for k in ("engine", "database", "disk", "web", "clean_paths")]
+    web = row.get("web")
+    cells = [row.get(k) for k in ("engine", "database", "disk", "clean_paths")]
+    cells += list(web.values()) if isinstance(web, dict) else [web]
     found = {
         "unreachable": "unreachable" in cells,
         "error": any(_is_error(c) for c in cells),
@@ -171,16 +295,18 @@ def fleet_reached(hostvars, hosts):
 
 
 def fleet_repairing(hostvars, hosts, restart_web=False, clean_caches=False, repair_disabled=False):
-    """Of HOSTS, in their order, those that the check reached and where fleet_repair has
-    something to do: all of them when the web hosting stack is to be restarted or the
-    caches removed, else those whose engine or database is down (fleet_needs_restart)."""
+    """Of HOSTS, in their order, those where the check ran and fleet_repair has something
+    to do: all of them when the web hosting stack is to be restarted or the caches removed,
+    else those whose engine or database is down (fleet_needs_restart) or with a web unit
+    that failed (fleet_web_failed). A server where the check never ran (unreachable, or
+    the module could not run) is its own problem: its row says why."""
     repairing = []
     for host in hosts:
         check = hostvars[host].get("hostmend_check") or {}
-        if check.get("unreachable"):
+        if not _check_ran(check):
             continue
         down = any(fleet_needs_restart(_part(check, s), repair_disabled) for s in ("engine", "database"))
-        if restart_web or clean_caches or down:
+        if restart_web or clean_caches or down or fleet_web_failed(check):
             repairing.append(host)
     return repairing
 
@@ -220,7 +346,7 @@ def fleet_summary(hostvars, hosts, run=None):
         rows[host] = fleet_row(registered)
     # Every row has the columns that any row has: a server that was not reached, or could
     # not be reached, has the cell saying so; one with nothing repaired, empty ones.
-    for name, empty in (("web", None), ("clean_paths", None), ("repaired", []), ("failures", {})):
+    for name, empty in (("clean_paths", None), ("repaired", []), ("failures", {})):
         if not any(name in row for row in rows.values()):
             continue
         for row in rows.values():
@@ -235,13 +361,17 @@ def fleet_summary(hostvars, hosts, run=None):
 
 
 def _web_column(web):
-    """One cell for the web hosting stack: the first of its installed units that is not
-    running, or running."""
+    """One cell for the web hosting stack: the first of its units that is down (or could not
+    be started), with its cell, or running when none is; disabled, masked and not installed
+    units never fill it. "-" where the server has no hostmend to tell."""
+    if web is None:
+        return "-"
     if not isinstance(web, dict):
         return web
-    cells = [c for c in web.values() if c != "not installed"]
-    down = [c for c in cells if c != "running"]
-    return down[0] if down else "running" if cells else "not installed"
+    for unit, cell in web.items():
+        if cell in WEB_DOWN or _is_error(cell):
+            return "%s %s" % (unit, cell)
+    return "running" if any(c != "not installed" for c in web.values()) else "not installed"
 
 
 def fleet_table(summary):
@@ -258,8 +388,12 @@ def fleet_table(summary):
             "web": _web_column(row.get("web", "-")),
             "repaired": ", ".join(row.get("repaired") or []) or "-",
         }
-        lines.append([cells[c] if c in cells else row.get(c, "") for c in columns])
+        lines.append([_cut(cells[c] if c in cells else row.get(c, "")) for c in columns])
     return aligned(lines)
+
+
+def _cut(cell):
+    return cell if len(cell) <= TABLE_CELL else cell[:TABLE_CELL - 1] + "\u2026"
 
 
 class FilterModule(object):
@@ -274,6 +408,7 @@ class FilterModule(object):
             "fleet_rollout_stops": fleet_rollout_stops,
             "fleet_row": fleet_row,
             "fleet_state": fleet_state,
+            "fleet_web_failed": fleet_web_failed,
             "fleet_summary": fleet_summary,
             "fleet_table": fleet_table,
         }

@@ -1,6 +1,7 @@
 # -*- coding: utf-8 -*-
 # The rules shared by the modules mend and check_server: what a finished tool run means,
-# how a unit's states are read and named, and when a restart did not bring a unit back.
+# how a unit's states are read and named, and when a restart or a start did not bring a
+# unit back.
 # Pure functions of their arguments, apart from run_units, which runs systemctl.
 
 from __future__ import absolute_import, division, print_function
@@ -16,9 +17,12 @@ WORDS = {
     "dbmend": ("check", "repair"),
     "sweepmend": ("check", "repair"),
     "webmend": ("restart-web-hosting",),
+    "hostmend": ("start",),
 }
 # The words that change the server; they need root.
-REPAIR_WORDS = ("repair", "restart-web-hosting")
+REPAIR_WORDS = ("repair", "restart-web-hosting", "start")
+# The roles of hostmend status that make up the web hosting stack.
+WEB_ROLES = ("php-fpm", "web server")
 STATE_KEYS = ("LoadState", "ActiveState", "SubState", "UnitFileState")
 _NOT_JSON = object()
 
@@ -36,7 +40,7 @@ def _is_service_report(value):
 
 def diagnostics(tool, word, err):
     """Each line TOOL --WORD wrote on standard error, named by its command."""
-    return ["%s --%s: %s" % (tool, word, line.strip()) for line in err.splitlines() if line.strip()]
+    return ["%s: %s" % (command_name(tool, word), line.strip()) for line in err.splitlines() if line.strip()]
 
 
 def interpret(tool, word, rc, out, err):
@@ -46,7 +50,7 @@ def interpret(tool, word, rc, out, err):
     if rc != 0:
         lines = [line.strip() for line in err.splitlines() if line.strip()]
         result["failed"] = True
-        result["msg"] = "; ".join(lines) or "%s --%s exited with status %d" % (tool, word, rc)
+        result["msg"] = "; ".join(lines) or "%s exited with status %d" % (command_name(tool, word), rc)
         if tool == "sweepmend" and word == "check" and data is not _NOT_JSON:
             result["report"] = data
         return result
@@ -60,11 +64,11 @@ def interpret(tool, word, rc, out, err):
             return _unexpected(result, tool, word, out)
         result["clean_paths"] = data["clean_paths"]
         result["changed"] = bool(data["clean_paths"])
-    elif tool == "webmend":
+    elif tool in ("webmend", "hostmend"):
         if not isinstance(data, list) or not all(_is_service_report(r) for r in data):
             return _unexpected(result, tool, word, out)
         result["report"] = data
-        result["changed"] = True
+        result["changed"] = bool(data)
     else:
         if not _is_service_report(data):
             return _unexpected(result, tool, word, out)
@@ -75,11 +79,39 @@ def interpret(tool, word, rc, out, err):
 
 def _unexpected(result, tool, word, out):
     result["failed"] = True
-    result["msg"] = "%s --%s printed something other than its result: %s" % (
-        tool,
-        word,
+    result["msg"] = "%s printed something other than its result: %s" % (
+        command_name(tool, word),
         out.strip()[:200] or "nothing",
     )
+    return result
+
+
+def command_name(tool, word):
+    """TOOL with WORD as the user types it: hostmend's subcommands have no dashes."""
+    return "%s %s" % (tool, word) if tool == "hostmend" else "%s --%s" % (tool, word)
+
+
+def interpret_status(rc, out, err):
+    """The result of one run of hostmend status --json: "report" the document, "units" the
+    states of each unit of the web hosting stack that is not refused, by name, and the
+    problems among the "diagnostics". Exit status 3 (something is down) is data."""
+    command = command_name("hostmend", "status --json")
+    result = dict(rc=rc, stdout=out, stderr=err, diagnostics=diagnostics("hostmend", "status --json", err))
+    if rc not in (0, 3):
+        lines = [line.strip() for line in err.splitlines() if line.strip()]
+        result.update(failed=True, msg="; ".join(lines) or "%s exited with status %d" % (command, rc))
+        return result
+    data = _parse(out)
+    if not isinstance(data, dict) or not isinstance(data.get("units"), list):
+        return _unexpected(result, "hostmend", "status --json", out)
+    result["report"] = data
+    result["units"] = {
+        u["name"]: {k: v for k, v in u.items() if k not in ("role", "name")}
+        for u in data["units"]
+        if u.get("role") in WEB_ROLES and "refused" not in u
+    }
+    said = [line.split(": ", 1)[-1] for line in result["diagnostics"]]
+    result["diagnostics"] += ["%s: %s" % (command, p) for p in data.get("problems", []) if p not in said]
     return result
 
 
@@ -148,14 +180,16 @@ def _last_line(message):
 
 def repair_failures(tool, result, states, settle):
     """What went wrong with the units of a finished repair: (unit, message) for each unit
-    that its restart did not bring back, given the units' STATES read SETTLE seconds after it.
+    that its restart or start did not bring back, given the units' STATES read SETTLE
+    seconds after it.
 
-    coremend and dbmend restart their unit, which must then be active. webmend
-    try-restarts every unit of the web hosting stack: one that is not installed is not
-    its failure, one that was stopped stays stopped, but an installed unit whose restart
-    failed, or that has failed since, is."""
+    coremend and dbmend restart their unit, and hostmend starts each unit it is given:
+    each must then be active. webmend try-restarts every unit of the web hosting stack:
+    one that is not installed is not its failure, one that was stopped stays stopped, but
+    an installed unit whose restart failed, or that has failed since, is."""
     failures = []
     report = result.get("report")
+    action = "start" if tool == "hostmend" else "restart"
     for r in report if isinstance(report, list) else [report]:
         if not _is_service_report(r):
             continue
@@ -165,16 +199,17 @@ def repair_failures(tool, result, states, settle):
         if tool == "webmend" and unit.get("LoadState") != "loaded":
             continue
         if r["status"] == "stopped":
-            failures.append((name, "%s did not restart: %s" % (name, _last_line(r.get("message", "")))))
+            failures.append((name, "%s did not %s: %s" % (name, action, _last_line(r.get("message", "")))))
         elif tool == "webmend" and unit.get("ActiveState") == "failed":
             failures.append((name, "%s is failed %d s after the restart" % (name, settle)))
         elif tool != "webmend" and cell is not None and cell != "running":
-            failures.append((name, "%s is %s %d s after its restart" % (name, cell, settle)))
+            failures.append((name, "%s is %s %d s after its %s" % (name, cell, settle, action)))
     return failures
 
 
-def needs_root(word, euid):
-    """The message refusing WORD for a user other than root, or None."""
+def needs_root(tool, word, euid):
+    """The message refusing TOOL's WORD for a user other than root, or None."""
     if word in REPAIR_WORDS and euid != 0:
-        return "--%s changes the server and needs root: run the task as root, with become: true" % word
+        return "%s changes the server and needs root: run the task as root, with become: true" % (
+            command_name(tool, word))
     return None

@@ -13,8 +13,9 @@ short_description: Run one hostmend repair tool on a server and return its resul
 version_added: 1.0.0
 description:
   - Runs one of the hostmend tools installed on the server (C(/usr/sbin/coremend),
-    C(/usr/sbin/dbmend), C(/usr/sbin/webmend) or C(/usr/sbin/sweepmend)) with one command
-    word, and returns what it printed as data, its exit status and its standard error.
+    C(/usr/sbin/dbmend), C(/usr/sbin/webmend), C(/usr/sbin/sweepmend) or
+    C(/usr/sbin/hostmend)) with one command word, and returns what it printed as data, its
+    exit status and its standard error.
   - The task fails when the tool is not installed or could not do its job. For C(coremend),
     C(dbmend) and C(webmend) that is an exit status other than 0; for C(sweepmend) it is any
     status other than 0, since C(sweepmend check) passes the disk report tool's status on.
@@ -28,6 +29,8 @@ description:
     last line of the report's message. The restart of the web hosting stack fails for each
     installed unit (C(LoadState) C(loaded)) whose report says C(stopped) or which has failed
     I(settle) seconds later; a web server that is not installed is no failure.
+    C(hostmend start) fails for each of its I(units) whose report says C(stopped) or which
+    is not active I(settle) seconds later.
     A repair reports a change whenever a restart was issued; the cache cleanup only when it
     removed something.
   - Every line the tool writes on standard error becomes a warning (C(diagnostics)).
@@ -38,15 +41,23 @@ options:
     description: The tool to run.
     type: str
     required: true
-    choices: [coremend, dbmend, sweepmend, webmend]
+    choices: [coremend, dbmend, hostmend, sweepmend, webmend]
   word:
     description:
       - The command word, without its two leading dashes.
       - C(check) and C(repair) for C(coremend), C(dbmend) and C(sweepmend);
-        C(restart-web-hosting) for C(webmend).
+        C(restart-web-hosting) for C(webmend); C(start) (C(hostmend start)) for C(hostmend).
     type: str
     required: true
-    choices: [check, repair, restart-web-hosting]
+    choices: [check, repair, restart-web-hosting, start]
+  units:
+    description:
+      - The units that C(hostmend start) starts, in order, named as C(hostmend status) lists
+        them. Required for C(start), and taken by no other word.
+    type: list
+    elements: str
+    default: []
+    version_added: 1.2.0
   settle:
     description:
       - After a repair, how many seconds to wait before the units' states are read again to
@@ -85,6 +96,14 @@ EXAMPLES = r"""
   become: true
   when: engine.units[engine.report.name].ActiveState in ['inactive', 'failed']
 
+- name: Start nginx where it failed, and see that it is up 5 s later
+  hostmend.panel.mend:
+    tool: hostmend
+    word: start
+    units: [nginx]
+    settle: 5
+  become: true
+
 - name: Remove the caches and show what went
   hostmend.panel.mend:
     tool: sweepmend
@@ -117,7 +136,8 @@ report:
   description:
     - The parsed result. For C(coremend) and C(dbmend) one service report, an object with
       C(message), C(name) and C(status) (C(running) when the action succeeded, otherwise
-      C(stopped)). For C(webmend) a list of such reports, one per service. For
+      C(stopped)). For C(webmend) and C(hostmend start) a list of such reports, one per
+      service. For
       C(sweepmend check) the disk report as the panel's tool printed it (null when that was
       not JSON).
   returned: when the tool ran, except for sweepmend repair
@@ -158,7 +178,7 @@ clean_paths:
 import os
 
 from ansible.module_utils.basic import AnsibleModule
-from ansible_collections.hostmend.panel.plugins.module_utils.rules import WORDS, needs_root
+from ansible_collections.hostmend.panel.plugins.module_utils.rules import WORDS, command_name, needs_root
 from ansible_collections.hostmend.panel.plugins.module_utils.tool_run import not_installed, run_tool
 
 
@@ -166,8 +186,9 @@ def main():
     module = AnsibleModule(
         argument_spec=dict(
             tool=dict(type="str", required=True, choices=sorted(WORDS)),
-            word=dict(type="str", required=True, choices=["check", "repair", "restart-web-hosting"]),
+            word=dict(type="str", required=True, choices=["check", "repair", "restart-web-hosting", "start"]),
             settle=dict(type="int", default=0),
+            units=dict(type="list", elements="str", default=[]),
         ),
         supports_check_mode=True,
     )
@@ -177,17 +198,20 @@ def main():
         module.fail_json(msg="%s has no word %s; it takes %s" % (tool, word, " or ".join(WORDS[tool])))
     if module.params["settle"] < 0:
         module.fail_json(msg="settle must be 0 or more seconds, not %d" % module.params["settle"])
-    refusal = needs_root(word, os.geteuid())
+    units = module.params["units"]
+    if bool(units) != (word == "start"):
+        module.fail_json(msg="units are given with the word start, and only with it")
+    refusal = needs_root(tool, word, os.geteuid())
     if refusal:
-        module.fail_json(msg="%s %s" % (tool, refusal))
-    missing = not_installed(tool)
+        module.fail_json(msg=refusal)
+    missing = not_installed(tool, word)
     if missing:
         module.fail_json(msg=missing)
 
     if module.check_mode and word != "check":
-        module.exit_json(changed=True, msg="check mode: %s --%s not run" % (tool, word))
+        module.exit_json(changed=True, msg="check mode: %s not run" % command_name(tool, word))
 
-    result = run_tool(module, tool, word, module.params["settle"])
+    result = run_tool(module, tool, word, module.params["settle"], units)
     for line in result.get("diagnostics", []):
         module.warn(line)
     if result.get("failed"):

@@ -34,6 +34,10 @@ INTERPRET = [
     ("sweepmend", "repair", 0, "null\n", "", False, False, None, ("clean_paths", [])),
     ("sweepmend", "repair", 0, '{"clean_paths":["/root/veltrosin/"]}\n', "Read-only file system\n",
      False, True, None, ("clean_paths", ["/root/veltrosin/"])),
+    ("hostmend", "start", 0, "[\n" + RUNNING + "]\n", "", False, True, None, ("report", ["running"])),
+    ("hostmend", "start", 2, "", "Usage: hostmend [status [--json]|start UNIT...]\n", True, False,
+     "Usage: hostmend [status [--json]|start UNIT...]", None),
+    ("hostmend", "start", 0, "{}\n", "", True, False, "hostmend start printed something other than its result: {}", None),
 ]
 
 UNREACHABLE = {"unreachable": True, "msg": "Failed to connect to the host via ssh"}
@@ -58,6 +62,14 @@ DOWN = states(active="inactive", sub="dead")
 BROKEN = dict(ran("stopped", states(active="failed", sub="failed"), True), failed=True,
               failed_units=[DB], msg="mariadb.service did not restart: Job failed")
 
+# What Ansible registers where the module could not run: the server has no python3.
+NO_PYTHON = {"failed": True, "rc": 127, "module_stdout": "", "module_stderr": "/bin/sh: 1: /usr/bin/python3: not found\n",
+             "msg": "The module failed to execute correctly, you probably need to set the interpreter.\n"
+                    "See stdout/stderr for the exact error"}
+NO_PYTHON_CELL = "error: /bin/sh: 1: /usr/bin/python3: not found"
+# hostmend start of the database, as fleet_repair runs it.
+DB_STARTED = {"rc": 0, "changed": True, "report": [{"name": DB, "status": "running", "message": ""}], "units": {DB: states()}}
+
 # the registered results of a check (and a repair) -> the summary's cell
 CELLS = [
     (ran("running", states()), "running"),
@@ -77,6 +89,13 @@ CELLS = [
     (ran("stopped", states(load="not-found", active="inactive", file="")), "not installed"),
     (UNREACHABLE, "unreachable"),
     (SKIPPED, "error: not checked"),
+    # The database started with hostmend start, which reports in a list.
+    ([ran("stopped", DOWN), DB_STARTED], "running"),
+    # An error cell is one line naming the cause.
+    (NO_PYTHON, NO_PYTHON_CELL),
+    ({"failed": True, "module_stdout": "Traceback (most recent call last):\nMemoryError\n\n", "module_stderr": ""},
+     "error: MemoryError"),
+    ({"failed": True, "msg": "first\nsecond"}, "error: first"),
 ]
 
 WEB = [{"name": "php8.2-fpm", "status": "running", "message": ""},
@@ -91,8 +110,43 @@ SHOW = ("LoadState=loaded\nActiveState=failed\nSubState=failed\nUnitFileState=en
         "LoadState=not-found\nActiveState=inactive\nSubState=dead\nUnitFileState=\n")
 
 
-def hostvars_web(*results):
-    return {"h%d" % i: {"hostmend_web": r} for i, r in enumerate(results)}
+def hostvars_web(*results, var="hostmend_web", check=None):
+    """Servers h0, h1, ... with RESULTS registered as VAR, each checked as CHECK (default
+    CHECKED, whose web check succeeded)."""
+    return {"h%d" % i: {var: r, "hostmend_check": check or CHECKED} for i, r in enumerate(results)}
+
+
+def unit(role, name, load="loaded", active="active", file="enabled"):
+    """A unit of hostmend status --json."""
+    return dict(states(load, active, {"active": "running", "failed": "failed"}.get(active, "dead"), file),
+                role=role, name=name, NRestarts=0, InvocationID="9f0c", MainPID=0)
+
+
+# hostmend status --json on a server whose php8.2-fpm and nginx were killed and whose
+# apache2 is stopped; the registry also names a unit it refuses.
+STATUS = {"problems": ["Refused PHP-FPM unit name: 42"],
+          "units": [unit("engine", "tarnwick.service"), unit("database", DB, active="failed"),
+                    unit("php-fpm", "php8.2-fpm", active="failed"), {"role": "php-fpm", "name": "42",
+                                                                       "refused": "a job number"},
+                    unit("php-fpm", "php7.4-fpm", active="failed", file="disabled"),
+                    unit("php-fpm", "php8.1-fpm", load="masked", active="inactive", file="masked"),
+                    unit("web server", "apache2", active="inactive"), unit("web server", "nginx", active="failed")]}
+WEB_STATUS = mend.interpret_status(3, json.dumps(STATUS), "")
+CHECKED = {"engine": ran("running", states()), "web": WEB_STATUS}
+# What starting php8.2-fpm and nginx gave: nginx came back, php8.2-fpm failed again.
+STARTED = {"rc": 0, "changed": True, "failed": True, "failed_units": ["php8.2-fpm"],
+           "msg": "php8.2-fpm is failed 5 s after its start",
+           "report": [{"name": "php8.2-fpm", "status": "running", "message": ""},
+                      {"name": "nginx", "status": "running", "message": ""}],
+           "units": {"php8.2-fpm": states(active="failed", sub="failed"), "nginx": states()}}
+CHECKED_CELLS = {"php8.2-fpm": "failed", "42": "refused", "php7.4-fpm": "disabled", "php8.1-fpm": "masked",
+                 "apache2": "stopped", "nginx": "failed"}
+NOT_INSTALLED = {"rc": None, "failed": True, "msg": "hostmend start not installed; deploy first"}
+LOST_CONNECTION = dict(UNREACHABLE, msg="Data could not be sent to remote host \"db1\".\nMake sure this host can be reached")
+LOST_WHY = ("the server stopped answering during this repair, which may have happened all the same; run fleet_check "
+            "for the truth (Data could not be sent to remote host \"db1\".)")
+DB_DOWN = {"engine": ran("running", states()), "database": ran("stopped", DOWN), "web": WEB_STATUS,
+           "disk": {"rc": 0, "report": []}, "version": "1.2.0"}
 
 
 WEB_FAILED = {"rc": 0, "failed": True, "failed_units": ["nginx"], "report": []}
@@ -167,12 +221,34 @@ RULES = [
      [("php8.2-fpm", "php8.2-fpm is failed 5 s after the restart")]),
     (mend.repair_failures, ("webmend", {"report": WEB[:1]}, {"php8.2-fpm": states(active="inactive")}, 5), []),
     # Repair words need root; a check does not.
-    (mend.needs_root, ("repair", 1000),
-     "--repair changes the server and needs root: run the task as root, with become: true"),
-    (mend.needs_root, ("restart-web-hosting", 1000),
-     "--restart-web-hosting changes the server and needs root: run the task as root, with become: true"),
-    (mend.needs_root, ("check", 1000), None),
-    (mend.needs_root, ("repair", 0), None),
+    (mend.needs_root, ("dbmend", "repair", 1000),
+     "dbmend --repair changes the server and needs root: run the task as root, with become: true"),
+    (mend.needs_root, ("webmend", "restart-web-hosting", 1000),
+     "webmend --restart-web-hosting changes the server and needs root: run the task as root, with become: true"),
+    (mend.needs_root, ("hostmend", "start", 1000),
+     "hostmend start changes the server and needs root: run the task as root, with become: true"),
+    (mend.needs_root, ("coremend", "check", 1000), None),
+    (mend.needs_root, ("dbmend", "repair", 0), None),
+    # hostmend start: each unit must be active after it.
+    (mend.repair_failures, ("hostmend", {"report": WEB[1:]}, NO_APACHE, 5),
+     [("apache2", "apache2 did not start: Failed to try-restart apache2.service: Unit apache2.service not found. "
+                  "(Finished with exit code 5)"),
+      ("nginx", "nginx did not start: Job for nginx.service failed. (Finished with exit code 1)")]),
+    (mend.repair_failures, ("hostmend", {"report": WEB[:1]}, {"php8.2-fpm": states(active="activating")}, 5),
+     [("php8.2-fpm", "php8.2-fpm is activating 5 s after its start")]),
+    (mend.repair_failures, ("hostmend", {"report": WEB[:1]}, {"php8.2-fpm": states()}, 5), []),
+    # hostmend status: exit status 3 is data; the web units' states by name, refused ones
+    # left out; the problems are warnings, once even when standard error said them too.
+    (lambda *a: (lambda r: (r.get("failed", False), sorted(r["units"]), r["diagnostics"]))(mend.interpret_status(*a)),
+     (3, json.dumps(STATUS), "Refused PHP-FPM unit name: 42\n"),
+     (False, ["apache2", "nginx", "php7.4-fpm", "php8.1-fpm", "php8.2-fpm"],
+      ["hostmend status --json: Refused PHP-FPM unit name: 42"])),
+    (lambda *a: {k: v for k, v in mend.interpret_status(*a).items() if k in ("failed", "msg", "units")},
+     (1, "", "Failed to get properties: Connection timed out\n"),
+     {"failed": True, "msg": "Failed to get properties: Connection timed out"}),
+    (lambda *a: mend.interpret_status(*a)["msg"], (3, "[]", ""),
+     "hostmend status --json printed something other than its result: []"),
+    (lambda *a: mend.interpret_status(*a)["msg"], (2, "", ""), "hostmend status --json exited with status 2"),
     (mend.parse_show, (["nginx", "apache2"], SHOW),
      {"nginx": states(active="failed", sub="failed"),
       "apache2": states(load="not-found", active="inactive", sub="dead", file="")}),
@@ -197,11 +273,78 @@ RULES = [
     (fleet.fleet_rollout_stops, (hostvars_web(WEB_OK, WEB_FAILED), ["h0", "h1"], 50), False),
     (fleet.fleet_rollout_stops, (hostvars_web(WEB_OK, UNREACHABLE), ["h0", "h1"], 0), False),
     (fleet.fleet_rollout_stops, (hostvars_web(SKIPPED, SKIPPED), ["h0", "h1"], 0), False),
-    # The web hosting stack's cells: per unit, and one for the table.
-    (fleet._web_cells, ({"rc": 0, "report": WEB, "units": NO_APACHE},),
+    # What fleet_repair starts: the web units loaded and failed, and not disabled; none where
+    # the stack could not be read.
+    (fleet.fleet_web_failed, (CHECKED,), ["php8.2-fpm", "nginx"]),
+    (fleet.fleet_web_failed, ({"web": None},), []),
+    (fleet.fleet_web_failed, ({"web": mend.interpret_status(1, "", "x\n")},), []),
+    (fleet.fleet_web_failed, (UNREACHABLE,), []),
+    (fleet.fleet_repairing, ({"a": {"hostmend_check": CHECKED}, "b": {"hostmend_check": {"engine": ran("running", states()),
+                                                                                          "web": None}}},
+                             ["a", "b"]), ["a"]),
+    # The web hosting stack's cells: from the check, then the start, then the restart.
+    (fleet._web_row, (CHECKED, None, None), CHECKED_CELLS),
+    (fleet._web_row, (CHECKED, STARTED, SKIPPED), dict(CHECKED_CELLS, nginx="running")),
+    (fleet._web_row, (CHECKED, NOT_INSTALLED, None),
+     dict(CHECKED_CELLS, **{"php8.2-fpm": "error: hostmend start not installed; deploy first",
+                            "nginx": "error: hostmend start not installed; deploy first"})),
+    (fleet._web_row, (CHECKED, STARTED, {"rc": 0, "report": WEB, "units": NO_APACHE}),
+     dict(CHECKED_CELLS, **{"php8.2-fpm": "running", "apache2": "not installed", "nginx": "running"})),
+    (fleet._web_row, ({"engine": ran("running"), "web": None}, None, {"rc": 0, "report": WEB, "units": NO_APACHE}),
      {"php8.2-fpm": "running", "apache2": "not installed", "nginx": "running"}),
-    (fleet._web_column, ({"php8.2-fpm": "running", "apache2": "not installed", "nginx": "failed"},), "failed"),
+    (fleet._web_row, ({"engine": ran("running"), "web": None}, None, None), None),
+    (fleet._web_row, ({"engine": ran("running"), "web": mend.interpret_status(1, "", "x\n")}, None, None), "error: x"),
+    (fleet._web_row, (UNREACHABLE, None, None), "unreachable"),
+    (fleet._web_row, (CHECKED, STARTED, UNREACHABLE), "unreachable"),
+    # What a start brought back is repaired, named after its unit; in check mode what it would start.
+    (lambda results: (lambda r: (r["repaired"], r["failures"]))(fleet.fleet_row(results)),
+     ({"check": CHECKED, "engine_repair": SKIPPED, "database_repair": SKIPPED, "web_start": STARTED},),
+     (["web: nginx"], {"web_start": "php8.2-fpm is failed 5 s after its start"})),
+    (lambda results: fleet.fleet_row(results)["repaired"], ({"check": CHECKED, "engine_repair": SKIPPED, "web_start": {"changed": True}},),
+     ["web: php8.2-fpm", "web: nginx"]),
+    (fleet._web_column, (CHECKED_CELLS,), "php8.2-fpm failed"),
+    (fleet._web_column, ({"php8.2-fpm": "running", "apache2": "not installed", "nginx": "failed"},), "nginx failed"),
+    (fleet._web_column, ({"php7.4-fpm": "disabled", "php8.1-fpm": "masked", "42": "refused", "apache2": "not installed",
+                          "nginx": "activating"},), "running"),
     (fleet._web_column, ({"apache2": "not installed", "nginx": "running"},), "running"),
+    (fleet._web_column, ({"php8.2-fpm": "error: hostmend start not installed; deploy first"},),
+     "php8.2-fpm error: hostmend start not installed; deploy first"),
+    (fleet._web_column, (None,), "-"),
+    # A failed start of a web unit stops the rollout as a failed restart does.
+    (fleet.fleet_rollout_stops, (hostvars_web(SKIPPED, STARTED, var="hostmend_web_start"), ["h0", "h1"], 0), True),
+    (fleet.fleet_rollout_stops, (hostvars_web(WEB_OK, STARTED, var="hostmend_web_start"), ["h0", "h1"], 50), False),
+    # ... but only where the check could read the web hosting stack.
+    (fleet.fleet_rollout_stops, (hostvars_web(WEB_FAILED, check={"engine": ran("running"), "web": None}), ["h0"], 0),
+     False),
+    (fleet.fleet_rollout_stops, (hostvars_web(NO_PYTHON, check=NO_PYTHON), ["h0"], 0), False),
+    # A server where the check never ran is not repaired, even when the whole stack is to be restarted.
+    (fleet.fleet_repairing, ({"a": {"hostmend_check": NO_PYTHON}, "b": {"hostmend_check": UNREACHABLE},
+                              "c": {"hostmend_check": {"engine": FAILED, "database": FAILED, "web": None}}},
+                             ["a", "b", "c"], True), ["c"]),
+    # A server without python3: every cell says why, its version is unknown, and the table
+    # cuts what is longer than 60 characters.
+    (lambda results: {k: v for k, v in fleet.fleet_row(results).items() if k in ("engine", "web", "version", "disk")},
+     ({"check": NO_PYTHON},),
+     {"engine": NO_PYTHON_CELL, "web": NO_PYTHON_CELL, "disk": NO_PYTHON_CELL, "version": "unknown"}),
+    (lambda results: fleet.fleet_row(results)["version"], ({"check": UNREACHABLE},), "unknown"),
+    (lambda results: fleet.fleet_row(results)["version"], ({"check": dict(DB_DOWN, version=None)},), None),
+    (fleet.fleet_table, ({"hosts": {"a": {"engine": "error: " + "x" * 60, "database": "running"}}},),
+     ["host  engine                                                        database",
+      "a     error: " + "x" * 52 + "\u2026  running"]),
+    # A server lost during the database's start: its cell says so, a failure says it may have
+    # happened, and what came after is left out.
+    (lambda results: {k: v for k, v in fleet.fleet_row(results).items() if k in ("engine", "database", "web", "repaired", "failures")},
+     ({"check": DB_DOWN, "engine_repair": SKIPPED, "database_repair": LOST_CONNECTION, "web_start": STARTED, "web": UNREACHABLE},),
+     {"engine": "running", "database": "lost during repair", "web": CHECKED_CELLS, "repaired": [],
+      "failures": {"database": LOST_WHY}}),
+    (lambda results: {k: v for k, v in fleet.fleet_row(results).items() if k in ("web", "repaired", "failures")},
+     ({"check": DB_DOWN, "engine_repair": SKIPPED, "database_repair": DB_STARTED, "web_start": LOST_CONNECTION},),
+     {"web": dict(CHECKED_CELLS, **{"php8.2-fpm": "lost during repair", "nginx": "lost during repair"}),
+      "repaired": ["database"], "failures": {"web_start": LOST_WHY}}),
+    (lambda results: fleet.fleet_counts({"a": fleet.fleet_row(results)}),
+     ({"check": DB_DOWN, "engine_repair": SKIPPED, "database_repair": SKIPPED, "web": LOST_CONNECTION},),
+     {"hosts": 1, "unreachable": 0, "error": 0, "repair": 1, "not_reached": 0, "repaired": 0}),
+    (fleet._web_column, ({"php8.2-fpm": "running", "nginx": "lost during repair"},), "nginx lost during repair"),
     (fleet.fleet_counts, ({"a": {"engine": "unreachable", "database": "unreachable", "disk": "unreachable"},
                            "b": {"engine": "running", "database": "error: x", "failures": {"web": "y"}},
                            "c": {"engine": "not reached", "database": "not reached", "repaired": []},
@@ -223,6 +366,7 @@ RULES = [
      ["error", "repair"]),
     (fleet.fleet_problems, ({"engine": "running", "web": "error: x", "failures": {"database": "y"}}, []), []),
     (fleet.fleet_problems, ({"engine": "running", "web": {"nginx": "failed"}, "failures": {}},), []),
+    (fleet.fleet_problems, ({"engine": "running", "web": {"nginx": "error: x"}, "failures": {}},), ["error"]),
 ]
 
 class Rules(unittest.TestCase):
