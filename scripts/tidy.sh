@@ -8,7 +8,7 @@ cmake --preset default >/dev/null
 log=$(mktemp)
 trap 'rm -f "$log"' EXIT
 status=0
-find common coremend dbmend webmend sweepmend -name '*.cpp' ! -name '*_test.cpp' -print0 |
+find common coremend dbmend webmend sweepmend hostmend -name '*.cpp' ! -name '*_test.cpp' -print0 |
   sort -z |
   xargs -0 -n 1 -P "$(nproc)" clang-tidy-14 -p build --quiet >"$log" 2>&1 || status=$?
 grep -v -E '^[0-9]+ warnings? generated\.$' "$log" || true
