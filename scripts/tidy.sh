@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs clang-tidy-14 with the checked-in .clang-tidy over the product code: every .cpp file
-# of common/ and of the four tool folders except the unit tests, with the compile commands
+# of common/ and of the tool folders except the unit tests, with the compile commands
 # of the normal build (build/). Any finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
