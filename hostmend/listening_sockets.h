@@ -20,7 +20,7 @@ struct ListeningSocket {
   // A Unix socket's name as bound; an abstract name starts with a NUL byte.
   std::string path = {};
 
-  bool operator==(const ListeningSocket&) const = default;
+  friend bool operator==(const ListeningSocket&, const ListeningSocket&) = default;
 };
 
 struct ProcessSockets {

@@ -8,7 +8,11 @@ namespace {
 
 const char kRegistry[] = "/opt/ovk/admin/sbin/interpbook";
 const std::string kRegistryCall = std::string(kRegistry) + " [--list-json]\n";
-const std::string kUsage = "Usage: hostmend [status [--json]|start UNIT...]\n";
+const std::string kUsage =
+    "Usage: hostmend [status [--json] [--timeout SECONDS] [--no-probes]|start UNIT...|restart "
+    "UNIT...]\n";
+// A main process that cannot exist (process ids stay below 2^22): its unit has no socket.
+const std::string kGonePid = "4194304";
 const std::string kSince = "Wed 2026-12-09 02:00:00 UTC";
 const std::string kInvocation = "5f2a0c3e9d2b4c61a6f0e4b8d1c7a935";
 const std::string kOutside = "Not started: not a unit of this server's hosting stack";
@@ -28,7 +32,7 @@ bool running(const Unit& unit) { return unit.active == "active"; }
 
 // A block as systemctl show prints it, in its own order of the properties.
 std::string block(const Unit& unit) {
-  return "MainPID=" + std::string(running(unit) ? "4242" : "0") +
+  return "MainPID=" + std::string(running(unit) ? kGonePid : "0") +
          "\nNRestarts=" + (unit.active == "failed" ? "2" : "0") +
          "\nInvocationID=" + (unit.active == "inactive" ? "" : kInvocation) +
          "\nLoadState=" + unit.load + "\nActiveState=" + unit.active + "\nSubState=" + unit.sub +
@@ -66,7 +70,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // The JSON document for `units` (names as they stand inside a JSON string).
 std::string document(const std::vector<Unit>& units, const std::vector<std::string>& problems) {
-  std::string text = "{\n  \"problems\": [";
+  std::string text = "{\n  \"probed\": true,\n  \"problems\": [";
   for (size_t i = 0; i < problems.size(); ++i) {
     text += (i ? ",\n    " : "\n    ") + quoted(problems[i]);
   }
@@ -80,12 +84,12 @@ std::string document(const std::vector<Unit>& units, const std::vector<std::stri
               ",\n      \"ActiveState\": " + quoted(u.active) +
               ",\n      \"InvocationID\": " + quoted(u.active == "inactive" ? "" : kInvocation) +
               ",\n      \"LoadState\": " + quoted(u.load) +
-              ",\n      \"MainPID\": " + (running(u) ? "4242" : "0") +
+              ",\n      \"MainPID\": " + (running(u) ? kGonePid : "0") +
               ",\n      \"NRestarts\": " + (u.active == "failed" ? "2" : "0") +
               ",\n      \"SubState\": " + quoted(u.sub) +
               ",\n      \"UnitFileState\": " + quoted(u.enabled) + ",\n";
     }
-    text += "      \"name\": " + quoted(u.name) + ",\n";
+    text += "      \"name\": " + quoted(u.name) + ",\n      \"probes\": [],\n";
     if (!u.refused.empty()) text += "      \"refused\": " + quoted(u.refused) + ",\n";
     text += "      \"role\": " + quoted(u.role) + "\n    }" + (i + 1 < units.size() ? ",\n" : "\n");
   }
@@ -172,11 +176,11 @@ TEST(Hostmend, StatusShowsEveryUnitOfTheStack) {
   // Written out once in full: the shape of the document.
   Case healthy = statusJson("all running", kHealthy, {}, 0);
   const std::string start =
-      "{\n  \"problems\": [],\n  \"units\": [\n    {\n"
+      "{\n  \"probed\": true,\n  \"problems\": [],\n  \"units\": [\n    {\n"
       "      \"ActiveEnterTimestamp\": \"Wed 2026-12-09 02:00:00 UTC\",\n"
       "      \"ActiveState\": \"active\",\n"
       "      \"InvocationID\": \"5f2a0c3e9d2b4c61a6f0e4b8d1c7a935\",\n"
-      "      \"LoadState\": \"loaded\",\n      \"MainPID\": 4242,\n"
+      "      \"LoadState\": \"loaded\",\n      \"MainPID\": 4194304,\n"
       "      \"NRestarts\": 0,\n      \"SubState\": \"running\",\n";
   ASSERT_EQ(healthy.out.substr(0, start.size()), start);
   const Unit apacheOff = in(kApache, "inactive", "dead", "disabled");
@@ -237,13 +241,13 @@ TEST(Hostmend, StatusAsATable) {
                     {kEngine, kDatabase, kFpm, in(kApache, "inactive", "dead", "disabled"),
                      in(kNginx, "failed", "failed")}),
                {"status"},
-               R"(ROLE       UNIT             ACTIVE   SUB     ENABLED  SINCE                       RESTARTS
-engine     tarnwick.service active   running enabled  Wed 2026-12-09 02:00:00 UTC 0
-database   mariadb.service  active   running enabled  Wed 2026-12-09 02:00:00 UTC 0
-php-fpm    php8.2-fpm       active   running enabled  Wed 2026-12-09 02:00:00 UTC 0
+               R"(ROLE       UNIT             ACTIVE   SUB     ENABLED  SINCE                       RESTARTS PROBE
+engine     tarnwick.service active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
+database   mariadb.service  active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
+php-fpm    php8.2-fpm       active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
 php-fpm    *                refused: systemctl would not read this name as a unit name
-web server apache2          inactive dead    disabled Wed 2026-12-09 02:00:00 UTC 0
-web server nginx            failed   failed  enabled  Wed 2026-12-09 02:00:00 UTC 2
+web server apache2          inactive dead    disabled Wed 2026-12-09 02:00:00 UTC 0        -
+web server nginx            failed   failed  enabled  Wed 2026-12-09 02:00:00 UTC 2        -
 
 Refused PHP-FPM unit name: *
 )",
@@ -254,11 +258,11 @@ Refused PHP-FPM unit name: *
                      in(kNginx, "inactive", "dead", "", "not-found")},
                     "", false),
                {"status"},
-               R"(ROLE       UNIT             ACTIVE   SUB     ENABLED SINCE                       RESTARTS
-engine     tarnwick.service active   running enabled Wed 2026-12-09 02:00:00 UTC 0
-php-fpm    a\x0ab           active   running enabled Wed 2026-12-09 02:00:00 UTC 0
-web server apache2          active   running enabled Wed 2026-12-09 02:00:00 UTC 0
-web server nginx            inactive dead    -       -                           0
+               R"(ROLE       UNIT             ACTIVE   SUB     ENABLED SINCE                       RESTARTS PROBE
+engine     tarnwick.service active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
+php-fpm    a\x0ab           active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
+web server apache2          active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
+web server nginx            inactive dead    -       -                           0        -
 )",
                "", 0, kRegistryCall + kShow + " [tarnwick.service] [a\nb] [apache2] [nginx]\n"),
   });
