@@ -475,7 +475,8 @@ const std::vector<FakeListener> kNginxListens = {replying("0.0.0.0:80", kHttpBad
 
 // The healthy stack, each unit's main process one of the test's own listening on the
 // listeners given for it (or on those above), in the fake host's network namespace.
-FakeHost servedHost(std::map<std::string, std::vector<FakeListener>> listeners) {
+FakeHost servedHost(std::map<std::string, std::vector<FakeListener>> listeners,
+                    const std::string& isolated = "") {
   std::vector<Unit> units = kHealthy;
   for (auto& unit : units) {
     unit.pidFile = "/opt/services/" + unit.name + ".pid";
@@ -486,11 +487,11 @@ FakeHost servedHost(std::map<std::string, std::vector<FakeListener>> listeners) 
                                                            : kNginxListens);
   }
   FakeHost fake = host(answer(kFpmDocument), units);
-  fake.prepare = [listeners] {
+  fake.prepare = [listeners, isolated] {
     writeFile("/lib/systemd/system/mariadb.service", "");
     bringLoopbackUp();
     for (const auto& [name, listens] : listeners) {
-      serveWhileToolRuns(listens, "/opt/services/" + name + ".pid");
+      serveWhileToolRuns(listens, "/opt/services/" + name + ".pid", name == isolated);
     }
   };
   return fake;
@@ -511,8 +512,8 @@ std::string probedTable(const std::vector<std::string>& cells) {
 }
 
 Case probed(const std::string& name, std::map<std::string, std::vector<FakeListener>> listeners,
-            const std::vector<std::string>& cells, int status) {
-  return hostmend(name, servedHost(std::move(listeners)), {"status", "--timeout", "1"},
+            const std::vector<std::string>& cells, int status, const std::string& isolated = "") {
+  return hostmend(name, servedHost(std::move(listeners), isolated), {"status", "--timeout", "1"},
                   probedTable(cells), "", status, kRegistryCall + showCall(kHealthy));
 }
 
@@ -561,6 +562,9 @@ TEST(Hostmend, StatusProbesEveryActiveUnit) {
       probed("a silent engine is only asked for its connection",
              {{"tarnwick.service", {serving("127.0.0.1:4443", Serve::Silent)}}}, kAllAnswered, 0),
       probed("nothing listens", {{"nginx", {}}}, cellsWith(4, "no socket"), 0),
+      probed("a pool in a network namespace of its own, silent there",
+             {{"php8.2-fpm", {serving("127.0.0.1:9000", Serve::Silent)}}},
+             cellsWith(2, "other network namespace"), 0, "php8.2-fpm"),
   });
 }
 

@@ -963,21 +963,38 @@ void writeAll(int fd, const std::string& text) {
 
 }  // namespace
 
-void serveWhileToolRuns(const std::vector<FakeListener>& listeners, const std::string& pidFile) {
-  std::vector<int> fds;
-  std::vector<int> fillers;
-  for (const FakeListener& listener : listeners) fds.push_back(listenOn(listener, fillers));
-  std::array<int, 2> toolEnded{};
-  if (::pipe2(toolEnded.data(), O_CLOEXEC) != 0) fail("pipe");
+void serveWhileToolRuns(const std::vector<FakeListener>& listeners, const std::string& pidFile,
+                        bool ownNetworkNamespace) {
+  std::array<int, 2> toolEnded{}, ready{};
+  if (::pipe2(toolEnded.data(), O_CLOEXEC) != 0 || ::pipe2(ready.data(), O_CLOEXEC) != 0) {
+    fail("pipe");
+  }
   const pid_t service = ::fork();
   if (service < 0) fail("fork");
   if (service == 0) {
     ::close(toolEnded[1]);
+    ::close(ready[0]);
+    std::vector<int> fds;
+    std::vector<int> fillers;
+    try {
+      if (ownNetworkNamespace) {
+        if (::unshare(CLONE_NEWNET) != 0) fail("unshare");
+        bringLoopbackUp();
+      }
+      for (const FakeListener& listener : listeners) fds.push_back(listenOn(listener, fillers));
+    } catch (const std::exception&) {
+      ::_exit(1);
+    }
+    ::write(ready[1], "x", 1);
+    ::close(ready[1]);
     serve(listeners, fds, toolEnded[0]);
   }
   ::close(toolEnded[0]);
-  for (const int fd : fds) ::close(fd);
-  for (const int fd : fillers) ::close(fd);
+  ::close(ready[1]);
+  char byte = 0;
+  const ssize_t got = ::read(ready[0], &byte, 1);
+  ::close(ready[0]);
+  if (got != 1) throw std::runtime_error("the fake service could not listen");
   fs::create_directories(fs::path(pidFile).parent_path());
   writeFile(pidFile, std::to_string(service));
   besideTool.push_back(service);

@@ -176,5 +176,7 @@ struct FakeListener {
 void bringLoopbackUp();
 // Listens on every one of `listeners` from one process of its own (the main process of a
 // fake service), from now until the tool has ended, and writes that process's id to
-// `pidFile`.
-void serveWhileToolRuns(const std::vector<FakeListener>& listeners, const std::string& pidFile);
+// `pidFile`. With `ownNetworkNamespace` that process listens in a network namespace of its
+// own, as a service with PrivateNetwork= does.
+void serveWhileToolRuns(const std::vector<FakeListener>& listeners, const std::string& pidFile,
+                        bool ownNetworkNamespace = false);
