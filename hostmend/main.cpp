@@ -23,14 +23,9 @@ constexpr std::string_view kUsage =
 constexpr int kShortestLimit = 1;
 constexpr int kLongestLimit = 60;
 
-int unknownOption(const std::string& word) {
-  writeDiagnosticLine("Unknown option: " + word);
-  writeStderr(kUsage);
-  return 2;
-}
-
-int invalidTimeout(const std::string& value) {
-  writeDiagnosticLine("Invalid timeout: " + value);
+// A wrong command line: `line`, then the usage line.
+int wrongCommandLine(const std::string& line) {
+  writeDiagnosticLine(line);
   writeStderr(kUsage);
   return 2;
 }
@@ -62,11 +57,11 @@ int status(const std::vector<std::string>& words) {
         return 2;
       }
       const int seconds = timeoutSeconds(*word);
-      if (seconds == 0) return invalidTimeout(*word);
+      if (seconds == 0) return wrongCommandLine("Invalid timeout: " + *word);
       limit = std::chrono::seconds(seconds);
       limitGiven = true;
     } else {
-      return unknownOption(*word);
+      return wrongCommandLine("Unknown option: " + *word);
     }
   }
   StackStatus stack = readStackStatus();
