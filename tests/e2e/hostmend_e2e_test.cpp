@@ -215,6 +215,10 @@ TEST(Hostmend, StatusShowsEveryUnitOfTheStack) {
   const Unit apacheOff = in(kApache, "inactive", "dead", "disabled");
   runCases({
       withJournal(healthy, ""),
+      hostmend("--no-probes: nothing probed, and the document says so",
+               host(answer(kFpmDocument), kHealthy), {"status", "--no-probes", "--json"},
+               std::string(healthy.out).replace(healthy.out.find("true"), 4, "false"), "", 0,
+               healthy.calls),
       withJournal(
           statusJson("nginx failed",
                      {kEngine, kDatabase, kFpm, kApache, in(kNginx, "failed", "failed")}, {}, 3),
