@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "fpm_services.h"
 #include "run_command.h"
 #include "service_report.h"
+#include "stack_probes.h"
 
 namespace {
 
@@ -81,6 +83,18 @@ std::string printable(std::string_view text) {
   return out;
 }
 
+nlohmann::json probesOf(const std::vector<ProbeResult>& probes) {
+  nlohmann::json list = nlohmann::json::array();
+  for (const ProbeResult& probe : probes) {
+    // Milliseconds are all that a person or the fleet reads of it.
+    list.push_back({{"address", probe.address},
+                    {"result", outcomeName(probe.outcome)},
+                    {"seconds", std::round(probe.seconds * 1000) / 1000},
+                    {"detail", probe.detail}});
+  }
+  return list;
+}
+
 }  // namespace
 
 StackStatus readStackStatus() {
@@ -124,15 +138,16 @@ StackStatus readStackStatus() {
 
 int statusExitCode(const StackStatus& status) {
   const bool down = std::any_of(status.units.begin(), status.units.end(), [](const auto& unit) {
-    return unit.unit.refused.empty() && isDown(unit.properties);
+    return (unit.unit.refused.empty() && isDown(unit.properties)) || notAnswering(unit);
   });
   return down || !status.problems.empty() ? 3 : 0;
 }
 
 nlohmann::json statusDocument(const StackStatus& status) {
   nlohmann::json units = nlohmann::json::array();
-  for (const auto& [unit, properties] : status.units) {
-    nlohmann::json object = {{"role", unit.role}, {"name", unit.name}};
+  for (const auto& [unit, properties, probes, cell] : status.units) {
+    nlohmann::json object = {
+        {"role", unit.role}, {"name", unit.name}, {"probes", probesOf(probes)}};
     if (!unit.refused.empty()) object["refused"] = unit.refused;
     for (const auto& [name, value] : properties) {
       if (std::find(kStateProperties.begin(), kStateProperties.end(), name) ==
@@ -147,19 +162,21 @@ nlohmann::json statusDocument(const StackStatus& status) {
     }
     units.push_back(std::move(object));
   }
-  return {{"problems", status.problems}, {"units", std::move(units)}};
+  return {{"probed", status.probed}, {"problems", status.problems}, {"units", std::move(units)}};
 }
 
 std::string statusTable(const StackStatus& status) {
   using Row = std::vector<std::string>;
-  std::vector<Row> rows = {{"ROLE", "UNIT", "ACTIVE", "SUB", "ENABLED", "SINCE", "RESTARTS"}};
-  for (const auto& [unit, properties] : status.units) {
+  std::vector<Row> rows = {
+      {"ROLE", "UNIT", "ACTIVE", "SUB", "ENABLED", "SINCE", "RESTARTS", "PROBE"}};
+  for (const auto& [unit, properties, probes, probeCell] : status.units) {
     Row row = {unit.role, printable(unit.name)};
     if (unit.refused.empty()) {
       for (const auto name :
            {"ActiveState", "SubState", "UnitFileState", "ActiveEnterTimestamp", "NRestarts"}) {
         row.push_back(printable(cell(properties, name)));
       }
+      row.push_back(probeCell);
     } else {
       row.push_back("refused: " + unit.refused);
     }

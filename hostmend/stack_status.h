@@ -6,6 +6,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "run_probes.h"
 #include "stack_units.h"
 #include "unit_properties.h"
 
@@ -13,6 +14,10 @@ struct UnitStatus {
   StackUnit unit;
   // As systemctl show gave them; empty for a refused unit, which is not asked about.
   UnitProperties properties;
+  // One per distinct address the unit listens on; empty when it was not probed.
+  std::vector<ProbeResult> probes = {};
+  // The table's cell: the worst outcome of the probes, or why there are none.
+  std::string probeCell = "-";
 };
 
 struct StackStatus {
@@ -20,17 +25,19 @@ struct StackStatus {
   // One line per thing that needs a person: the registry that could not be read, each
   // refused name.
   std::vector<std::string> problems;
+  // Whether the probes ran (as root, not left out).
+  bool probed = false;
 };
 
 // Lists the stack and asks systemctl about all of its units in one call. A call that fails,
 // or does not give one block per unit, is raised with systemctl's last line.
 StackStatus readStackStatus();
 
-// 0 when no unit is down and nothing needs a person, otherwise 3.
+// 0 when no unit is down or not answering and nothing needs a person, otherwise 3.
 int statusExitCode(const StackStatus& status);
 
-// {"problems": [...], "units": [...]}, each unit with its role, name and properties (or
-// the reason it was refused).
+// {"probed": ..., "problems": [...], "units": [...]}, each unit with its role, name,
+// properties (or the reason it was refused) and probes.
 nlohmann::json statusDocument(const StackStatus& status);
 
 // The units as a table with a header line, then the problems one a line.

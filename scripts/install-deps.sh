@@ -17,6 +17,8 @@ packages=(
   procps systemd-container debootstrap util-linux
   # mkfs.ext4 for the end-to-end row on an ext4 whose entries carry no type (e2fsprogs).
   e2fsprogs
+  # The self-signed certificate of the TLS ports that the real-host probe test opens.
+  openssl
 )
 # Extra packages for the test suite, named by the caller (for example the fuzzing toolchain).
 packages+=("$@")

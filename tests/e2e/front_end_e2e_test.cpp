@@ -9,7 +9,9 @@ const std::string kUsage[][2] = {{"coremend", "Usage: coremend [--check|--repair
                                  {"dbmend", "Usage: dbmend [--check|--repair]\n"},
                                  {"webmend", "Usage: webmend [--restart-web-hosting]\n"},
                                  {"sweepmend", "Usage: sweepmend [--check|--repair]\n"},
-                                 {"hostmend", "Usage: hostmend [status [--json]|start UNIT...]\n"}};
+                                 {"hostmend",
+                                  "Usage: hostmend [status [--json] [--timeout SECONDS] "
+                                  "[--no-probes]|start UNIT...|restart UNIT...]\n"}};
 
 TEST(FrontEnd, HelpAndMissingWordTouchNothing) {
   std::vector<Case> cases;

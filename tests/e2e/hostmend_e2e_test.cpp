@@ -1,6 +1,9 @@
 // hostmend: the state of the whole hosting stack from one systemctl call, and the start of
 // units of that stack.
+#include <map>
+
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "sandbox.h"
 
@@ -8,10 +11,15 @@ namespace {
 
 const char kRegistry[] = "/opt/ovk/admin/sbin/interpbook";
 const std::string kRegistryCall = std::string(kRegistry) + " [--list-json]\n";
-const std::string kUsage = "Usage: hostmend [status [--json]|start UNIT...]\n";
+const std::string kUsage =
+    "Usage: hostmend [status [--json] [--timeout SECONDS] [--no-probes]|start UNIT...|restart "
+    "UNIT...]\n";
+// A main process that cannot exist (process ids stay below 2^22): its unit has no socket.
+const std::string kGonePid = "4194304";
 const std::string kSince = "Wed 2026-12-09 02:00:00 UTC";
 const std::string kInvocation = "5f2a0c3e9d2b4c61a6f0e4b8d1c7a935";
 const std::string kOutside = "Not started: not a unit of this server's hosting stack";
+const std::string kNotRestarted = "Not restarted: not a unit of this server's hosting stack";
 
 // One unit as the fake systemctl shows it.
 struct Unit {
@@ -22,13 +30,15 @@ struct Unit {
   std::string enabled = "enabled";
   std::string load = "loaded";
   std::string refused = "";
+  // Where the id of its main process is, when one of the test's own plays it.
+  std::string pidFile = "";
 };
 
 bool running(const Unit& unit) { return unit.active == "active"; }
 
 // A block as systemctl show prints it, in its own order of the properties.
 std::string block(const Unit& unit) {
-  return "MainPID=" + std::string(running(unit) ? "4242" : "0") +
+  return "MainPID=" + std::string(running(unit) ? kGonePid : "0") +
          "\nNRestarts=" + (unit.active == "failed" ? "2" : "0") +
          "\nInvocationID=" + (unit.active == "inactive" ? "" : kInvocation) +
          "\nLoadState=" + unit.load + "\nActiveState=" + unit.active + "\nSubState=" + unit.sub +
@@ -43,7 +53,14 @@ std::string systemctl(const std::vector<Unit>& units) {
       "[ \"$1\" = show ] || exit 0\nshift 4\nsep=\nfor u; do\nprintf \"$sep\"\n"
       "sep='\\n'\ncase \"$u\" in\n";
   for (const auto& unit : units) {
-    script += shellQuote(unit.name) + ") printf %s " + shellQuote(block(unit)) + ";;\n";
+    std::string text = block(unit);
+    if (!unit.pidFile.empty()) {
+      text.erase(0, text.find('\n') + 1);
+      script += shellQuote(unit.name) + ") printf 'MainPID=%s\\n' \"$(cat " +
+                shellQuote(unit.pidFile) + ")\"; printf %s " + shellQuote(text) + ";;\n";
+      continue;
+    }
+    script += shellQuote(unit.name) + ") printf %s " + shellQuote(text) + ";;\n";
   }
   return script + "esac\ndone\n";
 }
@@ -66,7 +83,7 @@ std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // The JSON document for `units` (names as they stand inside a JSON string).
 std::string document(const std::vector<Unit>& units, const std::vector<std::string>& problems) {
-  std::string text = "{\n  \"problems\": [";
+  std::string text = "{\n  \"probed\": true,\n  \"problems\": [";
   for (size_t i = 0; i < problems.size(); ++i) {
     text += (i ? ",\n    " : "\n    ") + quoted(problems[i]);
   }
@@ -80,12 +97,12 @@ std::string document(const std::vector<Unit>& units, const std::vector<std::stri
               ",\n      \"ActiveState\": " + quoted(u.active) +
               ",\n      \"InvocationID\": " + quoted(u.active == "inactive" ? "" : kInvocation) +
               ",\n      \"LoadState\": " + quoted(u.load) +
-              ",\n      \"MainPID\": " + (running(u) ? "4242" : "0") +
+              ",\n      \"MainPID\": " + (running(u) ? kGonePid : "0") +
               ",\n      \"NRestarts\": " + (u.active == "failed" ? "2" : "0") +
               ",\n      \"SubState\": " + quoted(u.sub) +
               ",\n      \"UnitFileState\": " + quoted(u.enabled) + ",\n";
     }
-    text += "      \"name\": " + quoted(u.name) + ",\n";
+    text += "      \"name\": " + quoted(u.name) + ",\n      \"probes\": [],\n";
     if (!u.refused.empty()) text += "      \"refused\": " + quoted(u.refused) + ",\n";
     text += "      \"role\": " + quoted(u.role) + "\n    }" + (i + 1 < units.size() ? ",\n" : "\n");
   }
@@ -165,6 +182,22 @@ TEST(Hostmend, FrontEndWords) {
       hostmend("a unit after status", fake, {"status", "nginx"}, "",
                "Unknown option: nginx\n" + kUsage, 2),
       hostmend("start without a unit", fake, {"start"}, "", kUsage, 2),
+      hostmend("restart without a unit", fake, {"restart"}, "", kUsage, 2),
+      hostmend("a timeout of 0", fake, {"status", "--timeout", "0"}, "",
+               "Invalid timeout: 0\n" + kUsage, 2),
+      hostmend("a timeout of 61", fake, {"status", "--json", "--timeout", "61"}, "",
+               "Invalid timeout: 61\n" + kUsage, 2),
+      hostmend("a timeout that is no whole number", fake, {"status", "--timeout", "1.5"}, "",
+               "Invalid timeout: 1.5\n" + kUsage, 2),
+      hostmend("a negative timeout", fake, {"status", "--timeout", "-2"}, "",
+               "Invalid timeout: -2\n" + kUsage, 2),
+      hostmend("an empty timeout", fake, {"status", "--timeout", ""}, "",
+               "Invalid timeout: \n" + kUsage, 2),
+      hostmend("--timeout without its value", fake, {"status", "--timeout"}, "", kUsage, 2),
+      hostmend("--timeout twice", fake, {"status", "--timeout", "3", "--timeout", "3"}, "",
+               "Unknown option: --timeout\n" + kUsage, 2),
+      hostmend("--no-probes twice", fake, {"status", "--no-probes", "--no-probes"}, "",
+               "Unknown option: --no-probes\n" + kUsage, 2),
   });
 }
 
@@ -172,16 +205,20 @@ TEST(Hostmend, StatusShowsEveryUnitOfTheStack) {
   // Written out once in full: the shape of the document.
   Case healthy = statusJson("all running", kHealthy, {}, 0);
   const std::string start =
-      "{\n  \"problems\": [],\n  \"units\": [\n    {\n"
+      "{\n  \"probed\": true,\n  \"problems\": [],\n  \"units\": [\n    {\n"
       "      \"ActiveEnterTimestamp\": \"Wed 2026-12-09 02:00:00 UTC\",\n"
       "      \"ActiveState\": \"active\",\n"
       "      \"InvocationID\": \"5f2a0c3e9d2b4c61a6f0e4b8d1c7a935\",\n"
-      "      \"LoadState\": \"loaded\",\n      \"MainPID\": 4242,\n"
+      "      \"LoadState\": \"loaded\",\n      \"MainPID\": 4194304,\n"
       "      \"NRestarts\": 0,\n      \"SubState\": \"running\",\n";
   ASSERT_EQ(healthy.out.substr(0, start.size()), start);
   const Unit apacheOff = in(kApache, "inactive", "dead", "disabled");
   runCases({
       withJournal(healthy, ""),
+      hostmend("--no-probes: nothing probed, and the document says so",
+               host(answer(kFpmDocument), kHealthy), {"status", "--no-probes", "--json"},
+               std::string(healthy.out).replace(healthy.out.find("true"), 4, "false"), "", 0,
+               healthy.calls),
       withJournal(
           statusJson("nginx failed",
                      {kEngine, kDatabase, kFpm, kApache, in(kNginx, "failed", "failed")}, {}, 3),
@@ -222,13 +259,13 @@ TEST(Hostmend, StatusAsATable) {
                {kEngine, kDatabase, kFpm, in(kApache, "inactive", "dead", "disabled"),
                 in(kNginx, "failed", "failed")}),
           {"status"},
-          R"(ROLE       UNIT             ACTIVE   SUB     ENABLED  SINCE                       RESTARTS
-engine     tarnwick.service active   running enabled  Wed 2026-12-09 02:00:00 UTC 0
-database   mariadb.service  active   running enabled  Wed 2026-12-09 02:00:00 UTC 0
-php-fpm    php8.2-fpm       active   running enabled  Wed 2026-12-09 02:00:00 UTC 0
+          R"(ROLE       UNIT             ACTIVE   SUB     ENABLED  SINCE                       RESTARTS PROBE
+engine     tarnwick.service active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
+database   mariadb.service  active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
+php-fpm    php8.2-fpm       active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
 php-fpm    *                refused: systemctl would not read this name as a unit name
-web server apache2          inactive dead    disabled Wed 2026-12-09 02:00:00 UTC 0
-web server nginx            failed   failed  enabled  Wed 2026-12-09 02:00:00 UTC 2
+web server apache2          inactive dead    disabled Wed 2026-12-09 02:00:00 UTC 0        -
+web server nginx            failed   failed  enabled  Wed 2026-12-09 02:00:00 UTC 2        -
 
 Refused PHP-FPM unit name: *
 )",
@@ -242,11 +279,11 @@ Refused PHP-FPM unit name: *
                 in(kNginx, "inactive", "dead", "", "not-found")},
                "", false),
           {"status"},
-          R"(ROLE       UNIT             ACTIVE   SUB     ENABLED SINCE                       RESTARTS
-engine     tarnwick.service active   running enabled Wed 2026-12-09 02:00:00 UTC 0
-php-fpm    a\x0ab           active   running enabled Wed 2026-12-09 02:00:00 UTC 0
-web server apache2          active   running enabled Wed 2026-12-09 02:00:00 UTC 0
-web server nginx            inactive dead    -       -                           0
+          R"(ROLE       UNIT             ACTIVE   SUB     ENABLED SINCE                       RESTARTS PROBE
+engine     tarnwick.service active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
+php-fpm    a\x0ab           active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
+web server apache2          active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
+web server nginx            inactive dead    -       -                           0        -
 )",
           "", 0, kRegistryCall + kShow + " [tarnwick.service] [a\nb] [apache2] [nginx]\n"),
   });
@@ -310,12 +347,13 @@ std::string startEntry(const std::string& unit, const std::string& systemdUnit) 
   return serviceActionEntry("start", unit, systemdUnit, 0, "running", 6);
 }
 
-std::string refusalEntry(const std::string& unit, const std::string& systemdUnit) {
+std::string refusalEntry(const std::string& unit, const std::string& systemdUnit,
+                         const std::string& action = "start") {
   JournalFields fields = {{"MESSAGE", "refused " + unit + ": " + kOutside.substr(13)},
-                          {"HOSTMEND_ACTION", "start"},
+                          {"HOSTMEND_ACTION", action},
                           {"HOSTMEND_UNIT", unit}};
   if (!systemdUnit.empty()) fields.emplace_back("OBJECT_SYSTEMD_UNIT", systemdUnit);
-  fields.emplace_back("HOSTMEND_ERROR", kOutside);
+  fields.emplace_back("HOSTMEND_ERROR", action == "start" ? kOutside : kNotRestarted);
   return journalEntry("name-refused", 4, fields);
 }
 
@@ -357,6 +395,15 @@ TEST(Hostmend, StartsUnitsOfTheStackOnly) {
           startEntry("apache2", "apache2.service") +
               serviceActionEntry("start", "nginx", "nginx.service", 1, "stopped", 4,
                                  "Job for nginx.service failed.")),
+      withJournal(
+          hostmend(
+              "restart: a listed unit, one outside the stack", fake,
+              {"restart", "php8.2-fpm", "nginx.service"},
+              "[\n" + started("php8.2-fpm") + ",\n  {\n    \"message\": \"" + kNotRestarted +
+                  "\",\n    \"name\": \"nginx.service\",\n    \"status\": \"stopped\"\n  }\n]\n",
+              "", 0, kRegistryCall + "/bin/systemctl [restart] [php8.2-fpm]\n"),
+          serviceActionEntry("restart", "php8.2-fpm", "php8.2-fpm.service", 0, "running", 6) +
+              refusalEntry("nginx.service", "nginx.service", "restart")),
       hostmend("a refused PHP-FPM name is not of the stack",
                host(answer(R"({"php":[{"type":"fpm","service":"7"}]})"), kHealthy), {"start", "7"},
                "[\n" + notStarted("7") + "\n]\n", "", 0, kRegistryCall),
@@ -373,6 +420,175 @@ TEST(Hostmend, StartsUnitsOfTheStackOnly) {
               refusalEntry("php8.2-fpm", "php8.2-fpm.service") +
               startEntry("nginx", "nginx.service")),
   });
+}
+
+// One MariaDB packet with sequence number 0.
+std::string databasePacket(const std::string& payload) {
+  return static_cast<char>(payload.size()) + std::string("\0\0\0", 3) + payload;
+}
+
+const std::string kHandshake =
+    databasePacket(std::string("\x0a"
+                               "10.11.6-MariaDB\0",
+                               17));
+const std::string kTooMany = databasePacket(std::string("\xff\x10\x04Too many connections", 23));
+// An FCGI_GET_VALUES_RESULT record: 18 bytes of content ("FCGI_MPXS_CONNS" = "0"), padded
+// to 24.
+const std::string kFastCgiResult = std::string("\x01\x0a\0\0\0\x12\x06\0", 8) +
+                                   "\x0f\x01"
+                                   "FCGI_MPXS_CONNS0" +
+                                   std::string(6, '\0');
+const std::string kHttpBadRequest = "HTTP/1.1 400 Bad Request\r\nConnection: close\r\n\r\n";
+
+FakeListener replying(std::string address, std::string reply, bool speaksFirst = false) {
+  return {.address = std::move(address), .reply = std::move(reply), .speaksFirst = speaksFirst};
+}
+
+FakeListener serving(std::string address, FakeListener::Serve serve) {
+  return {.address = std::move(address), .serve = serve};
+}
+
+// Listeners that answer as each kind of service does.
+const std::vector<FakeListener> kEngineListens = {
+    serving("unix:/opt/tarnwick/engine.sock", FakeListener::Serve::Silent)};
+const std::vector<FakeListener> kDatabaseListens = {
+    replying("unix:/opt/mysqld/mysqld.sock", kHandshake, true),
+    replying("127.0.0.1:3306", kHandshake, true)};
+const std::vector<FakeListener> kFpmListens = {
+    replying("unix:/opt/php/php8.2-fpm.sock", kFastCgiResult)};
+const std::vector<FakeListener> kApacheListens = {
+    replying("127.0.0.1:8080", "HTTP/1.1 200 OK\r\nAllow: GET,POST,OPTIONS,HEAD\r\n\r\n")};
+const std::vector<FakeListener> kNginxListens = {replying("0.0.0.0:80", kHttpBadRequest),
+                                                 replying("[::]:80", kHttpBadRequest)};
+
+// The healthy stack, each unit's main process one of the test's own listening on the
+// listeners given for it (or on those above), in the fake host's network namespace.
+FakeHost servedHost(std::map<std::string, std::vector<FakeListener>> listeners,
+                    const std::string& isolated = "") {
+  std::vector<Unit> units = kHealthy;
+  for (auto& unit : units) {
+    unit.pidFile = "/opt/services/" + unit.name + ".pid";
+    listeners.emplace(unit.name, unit.role == "engine"     ? kEngineListens
+                                 : unit.role == "database" ? kDatabaseListens
+                                 : unit.role == "php-fpm"  ? kFpmListens
+                                 : unit.name == "apache2"  ? kApacheListens
+                                                           : kNginxListens);
+  }
+  FakeHost fake = host(answer(kFpmDocument), units);
+  fake.prepare = [listeners, isolated] {
+    writeFile("/lib/systemd/system/mariadb.service", "");
+    bringLoopbackUp();
+    for (const auto& [name, listens] : listeners) {
+      serveWhileToolRuns(listens, "/opt/services/" + name + ".pid", name == isolated);
+    }
+  };
+  return fake;
+}
+
+// The table of the healthy stack with the probe cells of its five units.
+std::string probedTable(const std::vector<std::string>& cells) {
+  std::string table =
+      "ROLE       UNIT             ACTIVE SUB     ENABLED SINCE                       RESTARTS "
+      "PROBE\n";
+  for (size_t i = 0; i < kHealthy.size(); ++i) {
+    const Unit& unit = kHealthy[i];
+    table += unit.role + std::string(11 - unit.role.size(), ' ') + unit.name +
+             std::string(17 - unit.name.size(), ' ') + "active running enabled " + kSince +
+             " 0        " + cells[i] + "\n";
+  }
+  return table;
+}
+
+Case probed(const std::string& name, std::map<std::string, std::vector<FakeListener>> listeners,
+            const std::vector<std::string>& cells, int status, const std::string& isolated = "") {
+  return hostmend(name, servedHost(std::move(listeners), isolated), {"status", "--timeout", "1"},
+                  probedTable(cells), "", status, kRegistryCall + showCall(kHealthy));
+}
+
+const std::vector<std::string> kAllAnswered(5, "answered");
+
+std::vector<std::string> cellsWith(size_t unit, const std::string& cell) {
+  std::vector<std::string> cells = kAllAnswered;
+  cells[unit] = cell;
+  return cells;
+}
+
+TEST(Hostmend, StatusProbesEveryActiveUnit) {
+  using Serve = FakeListener::Serve;
+  std::string unprobed = probedTable(std::vector<std::string>(5, "-"));
+  runCases({
+      hostmend("--no-probes leaves them out", servedHost({}), {"status", "--no-probes"}, unprobed,
+               "", 0, kRegistryCall + showCall(kHealthy)),
+      probed("every unit answers as its clients expect", {}, kAllAnswered, 0),
+      probed("a pool that accepts and never answers",
+             {{"php8.2-fpm", {serving("unix:/opt/php/php8.2-fpm.sock", Serve::Silent)}}},
+             cellsWith(2, "no answer"), 3),
+      probed("a pool whose backlog is full",
+             {{"php8.2-fpm", {serving("unix:/opt/php/php8.2-fpm.sock", Serve::BacklogFull)}}},
+             cellsWith(2, "no answer"), 3),
+      probed("a web server that answers garbage",
+             {{"nginx", {replying("[::]:80", "SSH-2.0-OpenSSH_9.2p1\r\n")}}},
+             cellsWith(4, "wrong answer"), 0),
+      // A database, which is sent nothing: a server closing on a request unread resets the
+      // connection instead, which is "refused".
+      probed("a database that closes at once",
+             {{"mariadb.service", {serving("127.0.0.1:3306", Serve::ClosesAtOnce)}}},
+             cellsWith(1, "wrong answer"), 0),
+      probed("a database with too many connections",
+             {{"mariadb.service", {replying("unix:/opt/mysqld/mysqld.sock", kTooMany, true)}}},
+             cellsWith(1, "refused"), 0),
+      probed("a database that takes connections and never greets",
+             {{"mariadb.service",
+               {serving("unix:/opt/mysqld/mysqld.sock", Serve::Silent),
+                serving("127.0.0.1:3306", Serve::Silent)}}},
+             cellsWith(1, "no answer"), 3),
+      probed(
+          "one address of two silent: the worst shown, still answering",
+          {{"nginx",
+            {replying("127.0.0.1:80", kHttpBadRequest), serving("127.0.0.1:81", Serve::Silent)}}},
+          cellsWith(4, "no answer"), 0),
+      probed("a silent engine is only asked for its connection",
+             {{"tarnwick.service", {serving("127.0.0.1:4443", Serve::Silent)}}}, kAllAnswered, 0),
+      probed("nothing listens", {{"nginx", {}}}, cellsWith(4, "no socket"), 0),
+      probed("a pool in a network namespace of its own, silent there",
+             {{"php8.2-fpm", {serving("127.0.0.1:9000", Serve::Silent)}}},
+             cellsWith(2, "other network namespace"), 0, "php8.2-fpm"),
+  });
+}
+
+// The document with each probe's own result, its detail and how long it took.
+TEST(Hostmend, StatusDocumentHasEveryProbe) {
+  const ToolRun run = runTool(
+      "hostmend", {"status", "--json", "--timeout", "1"},
+      servedHost({{"php8.2-fpm",
+                   {serving("unix:/opt/php/php8.2-fpm.sock", FakeListener::Serve::BacklogFull)}},
+                  {"mariadb.service",
+                   {replying("unix:/opt/mysqld/mysqld.sock", kTooMany, true),
+                    serving("127.0.0.1:3306", FakeListener::Serve::Silent)}}}));
+  ASSERT_EQ(run.leftOut, "");
+  EXPECT_EQ(run.status, 3);
+  const auto document = nlohmann::json::parse(run.out);
+  EXPECT_EQ(document["probed"], true);
+  std::string probes;
+  for (const auto& unit : document["units"]) {
+    for (const auto& probe : unit["probes"]) {
+      const double seconds = probe["seconds"];
+      EXPECT_LT(seconds, 1.5) << probe;
+      const bool slow = seconds >= 1.0;
+      probes += unit["name"].get<std::string>() + " " + probe["address"].get<std::string>() + " " +
+                probe["result"].get<std::string>() + " (" + probe["detail"].get<std::string>() +
+                ")" + (slow ? " after the limit" : "") + "\n";
+    }
+  }
+  EXPECT_EQ(probes,
+            "tarnwick.service unix:/opt/tarnwick/engine.sock answered ()\n"
+            "mariadb.service 127.0.0.1:3306 no answer () after the limit\n"
+            "mariadb.service unix:/opt/mysqld/mysqld.sock refused (Too many connections)\n"
+            "php8.2-fpm unix:/opt/php/php8.2-fpm.sock no answer (Resource temporarily "
+            "unavailable)\n"
+            "apache2 127.0.0.1:8080 answered ()\n"
+            "nginx 127.0.0.1:80 answered ()\n"
+            "nginx [::1]:80 answered ()\n");
 }
 
 }  // namespace

@@ -17,6 +17,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <arpa/inet.h>
+#include <net/if.h>
+#include <netinet/in.h>
+
 #include <linux/capability.h>
 #include <linux/fs.h>
 
@@ -832,5 +836,167 @@ void holdLockWhileToolRuns(const std::string& path) {
   ::close(ready[0]);
   if (got != 1) throw std::runtime_error("cannot lock " + path);
   besideTool.push_back(holder);
+  untilToolEnds.push_back(toolEnded[1]);
+}
+
+void bringLoopbackUp() {
+  // Only a root run has a network namespace of its own (enterPrivateNamespace); a user
+  // namespace maps one user alone.
+  std::ifstream map("/proc/self/uid_map");
+  std::string inside, outside, count;
+  map >> inside >> outside >> count;
+  if (outside != "0") cannotSetUp("needs root for a network namespace of its own");
+  const Fd fd(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0), "socket");
+  ifreq request{};
+  std::strncpy(request.ifr_name, "lo", IFNAMSIZ - 1);
+  if (::ioctl(fd.get(), SIOCGIFFLAGS, &request) != 0) fail("SIOCGIFFLAGS lo");
+  request.ifr_flags = static_cast<short>(request.ifr_flags | IFF_UP);
+  if (::ioctl(fd.get(), SIOCSIFFLAGS, &request) != 0) fail("SIOCSIFFLAGS lo");
+}
+
+namespace {
+
+// A bound and listening socket for `listener`; a full backlog is filled by `filler`.
+int listenOn(const FakeListener& listener, std::vector<int>& fillers) {
+  const std::string& address = listener.address;
+  const int backlog = listener.serve == FakeListener::Serve::BacklogFull ? 0 : 16;
+  sockaddr_storage storage{};
+  socklen_t size = 0;
+  int family = AF_UNIX;
+  if (address.starts_with("unix:")) {
+    auto& named = reinterpret_cast<sockaddr_un&>(storage);
+    named.sun_family = AF_UNIX;
+    const std::string path = address.substr(5);
+    fs::create_directories(fs::path(path).parent_path());
+    path.copy(named.sun_path, sizeof(named.sun_path) - 1);
+    size = sizeof(sockaddr_un);
+  } else if (address.starts_with("[")) {
+    family = AF_INET6;
+    auto& ipv6 = reinterpret_cast<sockaddr_in6&>(storage);
+    ipv6.sin6_family = AF_INET6;
+    const size_t close = address.find(']');
+    ::inet_pton(AF_INET6, address.substr(1, close - 1).c_str(), &ipv6.sin6_addr);
+    ipv6.sin6_port = htons(static_cast<uint16_t>(std::stoi(address.substr(close + 2))));
+    size = sizeof(sockaddr_in6);
+  } else {
+    family = AF_INET;
+    auto& ipv4 = reinterpret_cast<sockaddr_in&>(storage);
+    ipv4.sin_family = AF_INET;
+    const size_t colon = address.find(':');
+    ::inet_pton(AF_INET, address.substr(0, colon).c_str(), &ipv4.sin_addr);
+    ipv4.sin_port = htons(static_cast<uint16_t>(std::stoi(address.substr(colon + 1))));
+    size = sizeof(sockaddr_in);
+  }
+  const int fd = ::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  const int on = 1;
+  if (family == AF_INET6) ::setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &on, sizeof on);
+  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&storage), size) != 0 ||
+      ::listen(fd, backlog) != 0) {
+    fail("listen on " + address);
+  }
+  if (backlog == 0) {
+    // One connection waiting to be accepted fills a backlog of 0.
+    const int filler = ::socket(family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    ::connect(filler, reinterpret_cast<sockaddr*>(&storage), size);
+    fillers.push_back(filler);
+  }
+  return fd;
+}
+
+void writeAll(int fd, const std::string& text) {
+  static_cast<void>(::send(fd, text.data(), text.size(), MSG_NOSIGNAL));
+}
+
+// The fake service's loop: serves `listeners` until `toolEnded` reports the tool's end.
+[[noreturn]] void serve(const std::vector<FakeListener>& listeners, const std::vector<int>& fds,
+                        int toolEnded) {
+  // Each open connection, with the listener it came from and whether it has its reply.
+  struct Connection {
+    int fd;
+    const FakeListener* listener;
+    bool replied;
+  };
+  std::vector<Connection> connections;
+  for (;;) {
+    std::vector<pollfd> polls{{toolEnded, POLLIN, 0}};
+    for (size_t i = 0; i < fds.size(); ++i) {
+      // A full backlog stays full: its listener is never asked.
+      const bool accepts = listeners[i].serve != FakeListener::Serve::BacklogFull;
+      polls.push_back({accepts ? fds[i] : -1, POLLIN, 0});
+    }
+    for (const auto& connection : connections) polls.push_back({connection.fd, POLLIN, 0});
+    if (::poll(polls.data(), polls.size(), -1) < 0) continue;
+    if (polls[0].revents != 0) ::_exit(0);
+    // Only the connections that were polled are read; those accepted now wait for the next
+    // round.
+    std::vector<Connection> open;
+    for (size_t i = 0; i < connections.size(); ++i) {
+      Connection connection = connections[i];
+      if (polls[1 + fds.size() + i].revents != 0) {
+        char buffer[4096];
+        if (::read(connection.fd, buffer, sizeof buffer) <= 0) {
+          ::close(connection.fd);
+          continue;
+        }
+        if (!connection.replied) writeAll(connection.fd, connection.listener->reply);
+        connection.replied = true;
+      }
+      open.push_back(connection);
+    }
+    connections = std::move(open);
+    for (size_t i = 0; i < fds.size(); ++i) {
+      if (polls[1 + i].revents == 0) continue;
+      const int fd = ::accept4(fds[i], nullptr, nullptr, SOCK_CLOEXEC);
+      if (fd < 0) continue;
+      const FakeListener& listener = listeners[i];
+      if (listener.serve == FakeListener::Serve::ClosesAtOnce) {
+        ::close(fd);
+        continue;
+      }
+      const bool first = listener.serve == FakeListener::Serve::Replies && listener.speaksFirst;
+      if (first) writeAll(fd, listener.reply);
+      connections.push_back(
+          {fd, &listener, first || listener.serve != FakeListener::Serve::Replies});
+    }
+  }
+}
+
+}  // namespace
+
+void serveWhileToolRuns(const std::vector<FakeListener>& listeners, const std::string& pidFile,
+                        bool ownNetworkNamespace) {
+  std::array<int, 2> toolEnded{}, ready{};
+  if (::pipe2(toolEnded.data(), O_CLOEXEC) != 0 || ::pipe2(ready.data(), O_CLOEXEC) != 0) {
+    fail("pipe");
+  }
+  const pid_t service = ::fork();
+  if (service < 0) fail("fork");
+  if (service == 0) {
+    ::close(toolEnded[1]);
+    ::close(ready[0]);
+    std::vector<int> fds;
+    std::vector<int> fillers;
+    try {
+      if (ownNetworkNamespace) {
+        if (::unshare(CLONE_NEWNET) != 0) fail("unshare");
+        bringLoopbackUp();
+      }
+      for (const FakeListener& listener : listeners) fds.push_back(listenOn(listener, fillers));
+    } catch (const std::exception&) {
+      ::_exit(1);
+    }
+    ::write(ready[1], "x", 1);
+    ::close(ready[1]);
+    serve(listeners, fds, toolEnded[0]);
+  }
+  ::close(toolEnded[0]);
+  ::close(ready[1]);
+  char byte = 0;
+  const ssize_t got = ::read(ready[0], &byte, 1);
+  ::close(ready[0]);
+  if (got != 1) throw std::runtime_error("the fake service could not listen");
+  fs::create_directories(fs::path(pidFile).parent_path());
+  writeFile(pidFile, std::to_string(service));
+  besideTool.push_back(service);
   untilToolEnds.push_back(toolEnded[1]);
 }

@@ -148,3 +148,35 @@ void whenRemovedFrom(const std::string& directory, std::function<void()> work);
 // Holds a POSIX write lock (fcntl) on the whole of the file `path` from a process of its
 // own, as a package manager at work does, from now until the tool has ended.
 void holdLockWhileToolRuns(const std::string& path);
+
+// A listening socket of the test's own, in the fake host's network namespace.
+struct FakeListener {
+  // "127.0.0.1:80", "0.0.0.0:80", "[::1]:80", "[::]:80" (IPv6 only, as nginx binds it) or
+  // "unix:/opt/..." (a path under a directory that the fake host masks).
+  std::string address;
+  enum class Serve {
+    // Writes `reply` once the client has written something (at once with `speaksFirst`),
+    // then waits for the client to close.
+    Replies,
+    // Accepts and never answers.
+    Silent,
+    // Accepts and closes at once.
+    ClosesAtOnce,
+    // Never accepts; its backlog is full from the start (a Unix socket then refuses a
+    // non-blocking connect with EAGAIN).
+    BacklogFull,
+  } serve = Serve::Replies;
+  std::string reply = "";
+  bool speaksFirst = false;
+};
+
+// Brings up the loopback interface of the fake host's own network namespace, so that
+// listeners there can be reached and nothing leaves it. Without root there is no such
+// namespace, and the row is left out (cannotSetUp).
+void bringLoopbackUp();
+// Listens on every one of `listeners` from one process of its own (the main process of a
+// fake service), from now until the tool has ended, and writes that process's id to
+// `pidFile`. With `ownNetworkNamespace` that process listens in a network namespace of its
+// own, as a service with PrivateNetwork= does.
+void serveWhileToolRuns(const std::vector<FakeListener>& listeners, const std::string& pidFile,
+                        bool ownNetworkNamespace = false);

@@ -18,11 +18,14 @@ rows=(
     "webmend|--re|--restart-web-hosting"
     "sweepmend|--|--check --help --repair"
     "sweepmend|--repair |"
-    "hostmend||--help -h start status"
-    "hostmend|status |--json"
-    "hostmend|status --json |"
+    "hostmend||--help -h restart start status"
+    "hostmend|status |--json --no-probes --timeout"
+    "hostmend|status --json |--no-probes --timeout"
+    "hostmend|status --timeout |"
+    "hostmend|status --timeout 5 --no-probes --j|--json"
     "hostmend|start ng|nginx"
     "hostmend|start nginx a|apache2"
+    "hostmend|restart ng|nginx"
 )
 
 # offered TOOL LINE: the completions, sorted, on one line.

@@ -28,6 +28,7 @@ SCHEMA_OF = {
     ("sweepmend", "--repair"): "cleanup-report",
     ("hostmend", "status --json"): "status",
     ("hostmend", "start"): "stack-reports",
+    ("hostmend", "restart"): "stack-reports",
 }
 
 
@@ -45,9 +46,18 @@ FAILED = '{"message":"A\\n\\nFinished with exit code 3","name":"nginx","status":
 STATE = ('"ActiveEnterTimestamp":"Wed 2026-12-09 02:00:00 UTC","ActiveState":"failed",'
          '"InvocationID":"5f2a0c3e9d2b4c61a6f0e4b8d1c7a935","LoadState":"loaded","MainPID":0,'
          '"NRestarts":2,"SubState":"failed","UnitFileState":"enabled"')
-ENGINE = '{' + STATE + ',"name":"tarnwick.service","role":"engine"}'
-NGINX = '{' + STATE + ',"name":"nginx","role":"web server"}'
-REFUSED = '{"name":"-H","refused":"systemctl would not read this name as a unit name","role":"php-fpm"}'
+ENGINE = '{' + STATE + ',"name":"tarnwick.service","probes":[],"role":"engine"}'
+NGINX = '{' + STATE + ',"name":"nginx","probes":[],"role":"web server"}'
+REFUSED = ('{"name":"-H","probes":[],"refused":"systemctl would not read this name as a unit name",'
+           '"role":"php-fpm"}')
+PROBES = ('[{"address":"127.0.0.1:80","result":"answered","seconds":0.001,"detail":""},'
+          '{"address":"[::1]:80","result":"no answer","seconds":2.0,"detail":""},'
+          '{"address":"unix:/run/mysqld/mysqld.sock","result":"refused","seconds":0,'
+          '"detail":"Too many connections"},'
+          '{"address":"unix:@engine","result":"wrong answer","seconds":0.1,"detail":"End of file"}]')
+PROBED = ENGINE.replace('"probes":[]', '"probes":' + PROBES)
+NO_DETAIL = PROBED.replace(',"detail":""}', '}')
+NO_PROBES = ENGINE.replace(',"probes":[]', '')
 PID_TEXT = ENGINE.replace('"MainPID":0', '"MainPID":"0"')
 NO_RESTARTS = ENGINE.replace(',"NRestarts":2', '')
 OUTSIDE = '{"message":"Not started: not a unit of this server\'s hosting stack","name":"sshd","status":"stopped"}'
@@ -75,18 +85,29 @@ ROWS = [
     ("service-reports", f"[{REPORT}]", False, "fewer than the two web servers"),
     ("service-reports", f'[{REPORT},{{"name":"apache2","status":"running"}}]', False,
      "a report without a message"),
-    ("status", f'{{"problems":[],"units":[{ENGINE},{NGINX},{NGINX}]}}', True, "units shown"),
-    ("status", f'{{"problems":["Refused PHP-FPM unit name: -H"],"units":[{ENGINE},{REFUSED},'
+    ("status", f'{{"probed":true,"problems":[],"units":[{ENGINE},{NGINX},{NGINX}]}}', True, "units shown"),
+    ("status", f'{{"probed":true,"problems":["Refused PHP-FPM unit name: -H"],"units":[{ENGINE},{REFUSED},'
      f'{NGINX},{NGINX}]}}', True, "a refused name and its problem"),
-    ("status", f'{{"problems":[],"units":[{ENGINE},{NGINX}]}}', False, "fewer than three units"),
-    ("status", f'{{"units":[{ENGINE},{NGINX},{NGINX}]}}', False, "no problems member"),
-    ("status", f'{{"problems":[],"units":[{PID_TEXT},{NGINX},{NGINX}]}}', False,
+    ("status", f'{{"probed":true,"problems":[],"units":[{ENGINE},{NGINX}]}}', False, "fewer than three units"),
+    ("status", f'{{"probed":true,"units":[{ENGINE},{NGINX},{NGINX}]}}', False, "no problems member"),
+    ("status", f'{{"problems":[],"units":[{ENGINE},{NGINX},{NGINX}]}}', False, "no probed member"),
+    ("status", f'{{"probed":true,"problems":[],"units":[{PROBED},{NGINX},{NGINX}]}}', True,
+     "every outcome of a probe"),
+    ("status", f'{{"probed":true,"problems":[],"units":[{PROBED.replace("no answer", "timeout")},'
+     f'{NGINX},{NGINX}]}}', False, "an outcome of its own"),
+    ("status", f'{{"probed":true,"problems":[],"units":[{NO_DETAIL},'
+     f'{NGINX},{NGINX}]}}', False, "a probe without its detail"),
+    ("status", f'{{"probed":true,"problems":[],"units":[{PROBED.replace("[::1]:80", "::1:80")},'
+     f'{NGINX},{NGINX}]}}', False, "an IPv6 address without brackets"),
+    ("status", f'{{"probed":false,"problems":[],"units":[{NO_PROBES},'
+     f'{NGINX},{NGINX}]}}', False, "a unit without probes"),
+    ("status", f'{{"probed":true,"problems":[],"units":[{PID_TEXT},{NGINX},{NGINX}]}}', False,
      "MainPID as a string"),
-    ("status", f'{{"problems":[],"units":[{NO_RESTARTS},{NGINX},{NGINX}]}}', False,
+    ("status", f'{{"probed":true,"problems":[],"units":[{NO_RESTARTS},{NGINX},{NGINX}]}}', False,
      "a property missing"),
-    ("status", f'{{"problems":[],"units":[{ENGINE},{REFUSED.replace("php-fpm", "engine")},'
+    ("status", f'{{"probed":true,"problems":[],"units":[{ENGINE},{REFUSED.replace("php-fpm", "engine")},'
      f'{NGINX}]}}', False, "a refused unit that is no PHP-FPM service"),
-    ("status", f'{{"problems":[],"units":[{ENGINE[:-1]},"refused":"x"}},{NGINX},{NGINX}]}}', False,
+    ("status", f'{{"probed":true,"problems":[],"units":[{ENGINE[:-1]},"refused":"x"}},{NGINX},{NGINX}]}}', False,
      "a unit both shown and refused"),
     ("stack-reports", f"[{REPORT}]", True, "one unit started"),
     ("stack-reports", f"[{OUTSIDE},{FAILED}]", True, "a unit outside the stack, a failed start"),
