@@ -43,10 +43,7 @@ void recordServiceAction(const std::string& action, const std::string& unit, int
   fields[count++] = {"HOSTMEND_EXIT_CODE", code};
   fields[count++] = {"HOSTMEND_STATUS", status};
   if (!error.empty()) fields[count++] = {"HOSTMEND_ERROR", error};
-  // Kept from entry to entry for its memory: a restart of 300 services records 300.
-  static std::string message;
-  message.assign(action).append(" ").append(unit).append(": exit code ");
-  message.append(code).append(", ").append(status);
+  const std::string message = action + " " + unit + ": exit code " + code + ", " + status;
   sendJournalEntry(JournalKind::ServiceAction, servicePriority(action, exitCode), message,
                    std::span(fields.data(), count));
 }

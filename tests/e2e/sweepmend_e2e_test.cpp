@@ -155,28 +155,23 @@ std::string finished(int entries, long bytes, int left) {
                        {"HOSTMEND_BYTES_FREED", std::to_string(bytes)}});
 }
 
-// A match left; `binary` when its path is sent in the binary-safe form.
-std::string left(const std::string& match, const std::string& reason, bool binary = false) {
-  const std::string message = "left " + match + ": " + reason;
-  const auto named = [binary](const std::string& name, const std::string& value) {
-    return binary ? name + "[" + std::to_string(value.size()) + "]" : name;
-  };
+// A match left.
+std::string left(const std::string& match, const std::string& reason) {
   return journalEntry("match-left", 4,
-                      {{named("MESSAGE", message), message},
+                      {{"MESSAGE", "left " + match + ": " + reason},
                        {"HOSTMEND_ACTION", "remove"},
-                       {named("HOSTMEND_PATH", match), match},
+                       {"HOSTMEND_PATH", match},
                        {"HOSTMEND_ERROR", reason}});
 }
 
 // 150 temporary entries that cannot go: the first 100 are recorded one by one, then how
-// many more there were. A name that is not UTF-8 travels in the binary-safe form.
+// many more there were. A name that is not UTF-8 travels as it is.
 Case readOnlyTemporaryDirectory() {
   const std::string reason = "Read-only file system";
   std::vector<std::string> files = {kTmp + "caf\xe9"};
   for (int i = 100; i < 249; ++i) files.push_back(kTmp + "f" + std::to_string(i));
   std::string journal = cleaned("/root/veltrosin", 0, 0) +
-                        cleaned("/var/cache/veltrosin_installer", 0, 0) +
-                        left(files[0], reason, true);
+                        cleaned("/var/cache/veltrosin_installer", 0, 0) + left(files[0], reason);
   for (int i = 1; i < 100; ++i) journal += left(files[i], reason);
   journal += cleaned("/usr/local/ovk/tmp", 0, 0) + cleaned("/var/cache/apt", 0, 0) +
              cleaned("/var/cache/yum", 0, 0) +
