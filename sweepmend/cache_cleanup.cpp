@@ -9,8 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "apt_lock.h"
-#include "cleanup_report.h"
 #include "journal.h"
 #include "match_removal.h"
 #include "output.h"
@@ -94,6 +95,14 @@ void recordFinished(const Tally& total, int matchesLeft) {
                    {{"HOSTMEND_ACTION", "remove"},
                     {"HOSTMEND_ENTRIES_REMOVED", entries},
                     {"HOSTMEND_BYTES_FREED", bytes}});
+}
+
+// null, printed as "null", when nothing was removed, otherwise {"clean_paths":[...]} with
+// the paths in order.
+nlohmann::json cleanupReport(std::vector<std::string> removedPaths) {
+  nlohmann::json report;
+  for (std::string& path : removedPaths) report["clean_paths"].push_back(std::move(path));
+  return report;
 }
 
 }  // namespace
