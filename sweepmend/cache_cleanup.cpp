@@ -114,11 +114,11 @@ void cleanDiskSpace() {
   for (const auto& [pattern, mounted, lockFile] : kCleanupPatterns) {
     Tally location;
     for (std::string& match : expandPattern(pattern)) {
-      HeldLock lock;
+      Descriptor lock;
       std::error_code error;
       if (*lockFile != '\0') error = takeLock(std::filesystem::path(match) / lockFile, lock);
       if (!error) {
-        const RemovalOutcome outcome = removeMatch(match, mounted, lock.held() ? lockFile : "");
+        const RemovalOutcome outcome = removeMatch(match, mounted, lock.valid() ? lockFile : "");
         location.entriesRemoved += outcome.entriesRemoved;
         location.bytesFreed += outcome.bytesFreed;
         error = outcome.error;
