@@ -14,14 +14,8 @@
 namespace {
 
 const char kSystemctl[] = "/bin/systemctl";
+const char kMisread[] = "systemctl would not read this name as a unit name";
 const char kRefusal[] = "Not restarted: systemctl would not read this name as a unit name";
-
-// The last line of `text` that is not empty: where systemctl says why it failed.
-std::string lastNonEmptyLine(std::string_view text) {
-  while (text.ends_with('\n')) text.remove_suffix(1);
-  const size_t newline = text.rfind('\n');
-  return std::string(newline == std::string_view::npos ? text : text.substr(newline + 1));
-}
 
 // A check's outcome is data (debug); a restart that failed is a warning.
 int servicePriority(const std::string& action, int exitCode) {
@@ -53,6 +47,12 @@ void recordServiceAction(const std::string& action, const std::string& unit, int
 constexpr std::size_t kLongestArgument = std::size_t{32} * 4096;
 
 }  // namespace
+
+std::string lastNonEmptyLine(std::string_view text) {
+  while (text.ends_with('\n')) text.remove_suffix(1);
+  const size_t newline = text.rfind('\n');
+  return std::string(newline == std::string_view::npos ? text : text.substr(newline + 1));
+}
 
 bool systemctlReadsAsUnitName(std::string_view unit) {
   // A leading "-" makes an option of it ("-H user@host" acts on another machine), "*", "?"
@@ -92,13 +92,26 @@ nlohmann::json makeServiceReport(const std::string& action, const std::string& u
           {"message", composeMessage(std::move(run))}};
 }
 
+nlohmann::json refuseServiceAction(const std::string& action, const std::string& unit,
+                                   std::string_view reason, std::string_view message) {
+  // A name that systemctl reads as a unit's also files the entry under that unit.
+  const std::string completed =
+      systemctlReadsAsUnitName(unit) ? systemctlUnitName(unit) : std::string();
+  std::array<JournalField, 4> fields;
+  std::size_t count = 0;
+  fields[count++] = {"HOSTMEND_ACTION", action};
+  fields[count++] = {"HOSTMEND_UNIT", unit};
+  if (!completed.empty()) fields[count++] = {"OBJECT_SYSTEMD_UNIT", completed};
+  fields[count++] = {"HOSTMEND_ERROR", message};
+  sendJournalEntry(JournalKind::NameRefused, kPriorityWarning,
+                   std::string("refused ").append(unit).append(": ").append(reason),
+                   std::span(fields.data(), count));
+  return {{"name", unit}, {"status", "stopped"}, {"message", message}};
+}
+
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit) {
   if (!systemctlReadsAsUnitName(unit)) {
-    sendJournalEntry(
-        JournalKind::NameRefused, kPriorityWarning,
-        "refused " + unit + ": systemctl would not read this name as a unit name",
-        {{"HOSTMEND_ACTION", action}, {"HOSTMEND_UNIT", unit}, {"HOSTMEND_ERROR", kRefusal}});
-    return {{"name", unit}, {"status", "stopped"}, {"message", kRefusal}};
+    return refuseServiceAction(action, unit, kMisread, kRefusal);
   }
   ChildRun run = runCommand(kSystemctl, {action, unit}, CaptureMode::Both);
   const int exitCode = run.exitCode;

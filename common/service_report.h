@@ -13,6 +13,9 @@
 // code when it is not 0. Nothing is trimmed. The texts are taken over, not copied.
 std::string composeMessage(ChildRun run);
 
+// The last line of `text` that is not empty: where systemctl says why it failed.
+std::string lastNonEmptyLine(std::string_view text);
+
 // "running" or "stopped", from the exit code and the action word alone.
 std::string serviceStatus(const std::string& action, int exitCode);
 
@@ -23,6 +26,11 @@ nlohmann::json makeServiceReport(const std::string& action, const std::string& u
 // Whether systemctl takes `unit` literally as one unit name, and not as an option, a
 // pattern or a path, and whether the kernel passes it to systemctl at all.
 bool systemctlReadsAsUnitName(std::string_view unit);
+
+// The report of an action not taken on `unit`, status "stopped" and `message` (what the
+// caller reads), and its journal entry, which gives `reason`.
+nlohmann::json refuseServiceAction(const std::string& action, const std::string& unit,
+                                   std::string_view reason, std::string_view message);
 
 // Runs `/bin/systemctl <action> <unit>` and returns its report. A unit that systemctl
 // would not read literally is not passed to it: its report says so, status "stopped".

@@ -4,9 +4,7 @@
 #include <vector>
 
 #include "fpm_services.h"
-#include "journal.h"
 #include "memory_reserve.h"
-#include "output.h"
 #include "service_report.h"
 
 void restartWebHosting(const std::string& action) {
@@ -15,10 +13,7 @@ void restartWebHosting(const std::string& action) {
     units = listFpmServices();
   } catch (const std::exception& error) {
     // Without the PHP-FPM list the web servers are still worth restarting.
-    const std::string line = std::string("Unable to get php-fpm services list: ") + error.what();
-    sendJournalEntry(JournalKind::RegistryFailed, kPriorityWarning, line,
-                     {{"HOSTMEND_ERROR", error.what()}});
-    writeDiagnosticLine(line);
+    reportFpmListFailure(error.what());
     // The web servers' turn may run out of memory too.
     holdMemoryReserve();
   }

@@ -8,7 +8,8 @@ namespace {
 const std::string kUsage[][2] = {{"coremend", "Usage: coremend [--check|--repair]\n"},
                                  {"dbmend", "Usage: dbmend [--check|--repair]\n"},
                                  {"webmend", "Usage: webmend [--restart-web-hosting]\n"},
-                                 {"sweepmend", "Usage: sweepmend [--check|--repair]\n"}};
+                                 {"sweepmend", "Usage: sweepmend [--check|--repair]\n"},
+                                 {"hostmend", "Usage: hostmend [status [--json]|start UNIT...]\n"}};
 
 TEST(FrontEnd, HelpAndMissingWordTouchNothing) {
   std::vector<Case> cases;

@@ -483,7 +483,7 @@ void recordOutput(const std::string& tool, const std::vector<std::string>& argum
   const nlohmann::json run = {
       {"test", test == nullptr ? "" : std::string(test->test_suite_name()) + "." + test->name()},
       {"tool", tool},
-      {"word", arguments.front()},
+      {"arguments", arguments},
       {"out", out}};
   fs::create_directories(HOSTMEND_E2E_RECORDS);
   std::ofstream file(

@@ -18,6 +18,11 @@ rows=(
     "webmend|--re|--restart-web-hosting"
     "sweepmend|--|--check --help --repair"
     "sweepmend|--repair |"
+    "hostmend||--help -h start status"
+    "hostmend|status |--json"
+    "hostmend|status --json |"
+    "hostmend|start ng|nginx"
+    "hostmend|start nginx a|apache2"
 )
 
 # offered TOOL LINE: the completions, sorted, on one line.

@@ -14,6 +14,7 @@ rows=(
     "coremend|/bin/systemctl"
     "dbmend|/bin/systemctl /lib/systemd/system/mariadb.service /lib/systemd/system/mysql.service /lib/systemd/system/mysqld.service /etc/init.d/mariadb /etc/init.d/mysql /etc/init.d/mysqld"
     "webmend|/bin/systemctl /opt/ovk/admin/sbin/interpbook"
+    "hostmend|/bin/systemctl /opt/ovk/admin/sbin/interpbook /lib/systemd/system/mariadb.service /etc/init.d/mysqld"
     "sweepmend|/opt/ovk/admin/sbin/hoststat /root/veltrosin /var/cache/veltrosin_installer /usr/local/ovk/tmp /var/cache/apt /var/cache/apt/archives/lock /var/cache/yum"
 )
 

@@ -9,10 +9,11 @@ source "$(dirname "$0")/../checks.sh"
 cd "$1"
 collection=ansible/ansible_collections/hostmend/panel
 
-# The ids that FILE... name, once each, sorted. A run id shown as an example is no
-# MESSAGE_ID.
+# The ids that FILE... name, once each, sorted. The run id and the unit's invocation id
+# shown in examples are ids of another kind.
 ids_in() {
-    cat "$@" | sed 's/RUN_ID=[0-9a-f]\{32\}//g' | grep -oE '\b[0-9a-f]{32}\b' | sort -u || true
+    cat "$@" | sed -E 's/(RUN_ID=|INVOCATION_ID=|InvocationID": ")[0-9a-f]{32}//g' |
+        grep -oE '\b[0-9a-f]{32}\b' | sort -u || true
 }
 
 headers=$(grep -E '^-- ' packaging/hostmend.catalog || true)

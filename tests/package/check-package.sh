@@ -30,6 +30,7 @@ drwxr-xr-x /usr/lib/systemd/catalog/
 drwxr-xr-x /usr/sbin/
 -rwxr-xr-x /usr/sbin/coremend
 -rwxr-xr-x /usr/sbin/dbmend
+-rwxr-xr-x /usr/sbin/hostmend
 -rwxr-xr-x /usr/sbin/sweepmend
 -rwxr-xr-x /usr/sbin/webmend
 drwxr-xr-x /usr/share/
@@ -37,6 +38,7 @@ drwxr-xr-x /usr/share/bash-completion/
 drwxr-xr-x /usr/share/bash-completion/completions/
 -rw-r--r-- /usr/share/bash-completion/completions/coremend
 -rw-r--r-- /usr/share/bash-completion/completions/dbmend
+-rw-r--r-- /usr/share/bash-completion/completions/hostmend
 -rw-r--r-- /usr/share/bash-completion/completions/sweepmend
 -rw-r--r-- /usr/share/bash-completion/completions/webmend
 drwxr-xr-x /usr/share/doc/
@@ -48,10 +50,13 @@ drwxr-xr-x /usr/share/hostmend/schemas/
 -rw-r--r-- /usr/share/hostmend/schemas/cleanup-report.schema.json
 -rw-r--r-- /usr/share/hostmend/schemas/service-report.schema.json
 -rw-r--r-- /usr/share/hostmend/schemas/service-reports.schema.json
+-rw-r--r-- /usr/share/hostmend/schemas/stack-reports.schema.json
+-rw-r--r-- /usr/share/hostmend/schemas/status.schema.json
 drwxr-xr-x /usr/share/man/
 drwxr-xr-x /usr/share/man/man8/
 -rw-r--r-- /usr/share/man/man8/coremend.8.gz
 -rw-r--r-- /usr/share/man/man8/dbmend.8.gz
+-rw-r--r-- /usr/share/man/man8/hostmend.8.gz
 -rw-r--r-- /usr/share/man/man8/sweepmend.8.gz
 -rw-r--r-- /usr/share/man/man8/webmend.8.gz"
 

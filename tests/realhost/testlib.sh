@@ -40,7 +40,7 @@ run_tool() {
     in_host sh -c '"$@"; exit $?' sh "$@" >"$work/out" 2>"$work/err" || rc=$?
     # A JSON result must match its schema (validate.py knows which applies).
     if [[ -s $work/out ]]; then
-        if verdict=$("$here/../schemas/validate.py" output "$1" "${2-}" "$work/out"); then
+        if verdict=$("$here/../schemas/validate.py" output "$1" "${*:2}" "$work/out"); then
             [[ -z $verdict ]] || pass "$*: output matches its JSON Schema"
         else
             fail "$*: output matches its JSON Schema"

@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Checks the tools' JSON results against the schemas in schemas/.
 
-  validate.py output TOOL WORD FILE   FILE holds the standard output of `TOOL WORD`
+  validate.py output TOOL WORDS FILE  FILE holds the standard output of `TOOL WORDS`, the
+                                      arguments given as one string, joined by blanks
   validate.py recorded DIR            the runs the end-to-end harness recorded in DIR/*.jsonl
   validate.py rows                    the table below of shapes each schema accepts or refuses
 
-Output that is no JSON result (--help, the disk report sweepmend --check passes through)
-has no schema and is not checked.
+Output that is no JSON result (--help, the disk report sweepmend --check passes through,
+the table of hostmend status) has no schema and is not checked.
 """
 
 import json
@@ -17,7 +18,7 @@ import jsonschema
 
 SCHEMAS = pathlib.Path(__file__).resolve().parents[2] / "schemas"
 
-# The schema of each command word's standard output.
+# The schema of each command's standard output, by the tool and its first words.
 SCHEMA_OF = {
     ("coremend", "--check"): "service-report",
     ("coremend", "--repair"): "service-report",
@@ -25,10 +26,31 @@ SCHEMA_OF = {
     ("dbmend", "--repair"): "service-report",
     ("webmend", "--restart-web-hosting"): "service-reports",
     ("sweepmend", "--repair"): "cleanup-report",
+    ("hostmend", "status --json"): "status",
+    ("hostmend", "start"): "stack-reports",
 }
+
+
+def schema_for(tool, words):
+    """The schema of `tool` run with `words` (a list), or None: the longest match wins."""
+    for count in range(len(words), 0, -1):
+        schema = SCHEMA_OF.get((tool, " ".join(words[:count])))
+        if schema is not None:
+            return schema
+    return None
 
 REPORT = '{"message":"","name":"nginx","status":"running"}'
 FAILED = '{"message":"A\\n\\nFinished with exit code 3","name":"nginx","status":"stopped"}'
+
+STATE = ('"ActiveEnterTimestamp":"Wed 2026-12-09 02:00:00 UTC","ActiveState":"failed",'
+         '"InvocationID":"5f2a0c3e9d2b4c61a6f0e4b8d1c7a935","LoadState":"loaded","MainPID":0,'
+         '"NRestarts":2,"SubState":"failed","UnitFileState":"enabled"')
+ENGINE = '{' + STATE + ',"name":"tarnwick.service","role":"engine"}'
+NGINX = '{' + STATE + ',"name":"nginx","role":"web server"}'
+REFUSED = '{"name":"-H","refused":"systemctl would not read this name as a unit name","role":"php-fpm"}'
+PID_TEXT = ENGINE.replace('"MainPID":0', '"MainPID":"0"')
+NO_RESTARTS = ENGINE.replace(',"NRestarts":2', '')
+OUTSIDE = '{"message":"Not started: not a unit of this server\'s hosting stack","name":"sshd","status":"stopped"}'
 
 # schema, document, whether the schema accepts it, why.
 ROWS = [
@@ -53,6 +75,24 @@ ROWS = [
     ("service-reports", f"[{REPORT}]", False, "fewer than the two web servers"),
     ("service-reports", f'[{REPORT},{{"name":"apache2","status":"running"}}]', False,
      "a report without a message"),
+    ("status", f'{{"problems":[],"units":[{ENGINE},{NGINX},{NGINX}]}}', True, "units shown"),
+    ("status", f'{{"problems":["Refused PHP-FPM unit name: -H"],"units":[{ENGINE},{REFUSED},'
+     f'{NGINX},{NGINX}]}}', True, "a refused name and its problem"),
+    ("status", f'{{"problems":[],"units":[{ENGINE},{NGINX}]}}', False, "fewer than three units"),
+    ("status", f'{{"units":[{ENGINE},{NGINX},{NGINX}]}}', False, "no problems member"),
+    ("status", f'{{"problems":[],"units":[{PID_TEXT},{NGINX},{NGINX}]}}', False,
+     "MainPID as a string"),
+    ("status", f'{{"problems":[],"units":[{NO_RESTARTS},{NGINX},{NGINX}]}}', False,
+     "a property missing"),
+    ("status", f'{{"problems":[],"units":[{ENGINE},{REFUSED.replace("php-fpm", "engine")},'
+     f'{NGINX}]}}', False, "a refused unit that is no PHP-FPM service"),
+    ("status", f'{{"problems":[],"units":[{ENGINE[:-1]},"refused":"x"}},{NGINX},{NGINX}]}}', False,
+     "a unit both shown and refused"),
+    ("stack-reports", f"[{REPORT}]", True, "one unit started"),
+    ("stack-reports", f"[{OUTSIDE},{FAILED}]", True, "a unit outside the stack, a failed start"),
+    ("stack-reports", "[]", False, "no report"),
+    ("stack-reports", f'[{OUTSIDE.replace("stopped", "running")}]', False,
+     "a unit outside the stack, running"),
     ("cleanup-report", "null", True, "nothing removed"),
     ("cleanup-report", '{"clean_paths":["/root/veltrosin/","/usr/local/ovk/tmp/a.log",'
      '"/usr/local/ovk/tmp/sess/","/var/cache/veltrosin_installer/","/var/cache/apt/",'
@@ -95,12 +135,13 @@ def problem(validator, text):
 
 
 def check_runs(runs):
-    """Checks (what, tool, word, out) tuples; prints each failure; returns their count."""
+    """Checks (what, tool, words, out) tuples; prints each failure; returns their count."""
     checks = validators()
     failures = 0
     counts = {}
-    for what, tool, word, out in runs:
-        schema = SCHEMA_OF.get((tool, word))
+    for what, tool, words, out in runs:
+        schema = schema_for(tool, words)
+        word = " ".join(words)
         if schema is None:
             continue
         counts[schema] = counts.get(schema, 0) + 1
@@ -115,16 +156,16 @@ def check_runs(runs):
 
 def main(argv):
     if argv[1:2] == ["output"] and len(argv) == 5:
-        tool, word, path = argv[2:]
-        if (tool, word) not in SCHEMA_OF:
+        tool, words, path = argv[2:]
+        if schema_for(tool, words.split(" ")) is None:
             return True  # no JSON result, nothing to say
-        return check_runs([(path, tool, word, pathlib.Path(path).read_text())]) == 0
+        return check_runs([(path, tool, words.split(" "), pathlib.Path(path).read_text())]) == 0
     if argv[1:2] == ["recorded"] and len(argv) == 3:
         runs = []
         for path in sorted(pathlib.Path(argv[2]).glob("*.jsonl")):
             for line in path.read_text().splitlines():
                 run = json.loads(line)
-                runs.append((run["test"], run["tool"], run["word"], run["out"]))
+                runs.append((run["test"], run["tool"], run["arguments"], run["out"]))
         return check_runs(runs) == 0
     if argv[1:] == ["rows"]:
         checks = validators()

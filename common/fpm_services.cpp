@@ -3,6 +3,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "journal.h"
+#include "output.h"
 #include "panel_paths.h"
 #include "registry_document.h"
 #include "run_command.h"
@@ -14,4 +16,15 @@ std::vector<std::string> listFpmServices() {
     throw std::runtime_error("interpbook failed with exit code " + std::to_string(run.exitCode));
   }
   return fpmServicesFromDocument(run.stdoutText);
+}
+
+std::string fpmListFailureLine(std::string_view error) {
+  return std::string("Unable to get php-fpm services list: ").append(error);
+}
+
+void reportFpmListFailure(std::string_view error) {
+  const std::string line = fpmListFailureLine(error);
+  sendJournalEntry(JournalKind::RegistryFailed, kPriorityWarning, line,
+                   {{"HOSTMEND_ERROR", error}});
+  writeDiagnosticLine(line);
 }

@@ -1,0 +1,35 @@
+#include "stack_actions.h"
+
+#include <algorithm>
+
+#include <nlohmann/json.hpp>
+
+#include "fpm_services.h"
+#include "output.h"
+#include "service_report.h"
+#include "stack_units.h"
+
+namespace {
+
+const char kOutside[] = "not a unit of this server's hosting stack";
+
+}  // namespace
+
+void actOnStackUnits(const std::string& action, const std::string& notDone,
+                     const std::vector<std::string>& units) {
+  const StackUnits stack = listStackUnits();
+  // A PHP-FPM service the registry did not tell us of is refused: say why.
+  if (!stack.registryError.empty()) reportFpmListFailure(stack.registryError);
+  const auto ofStack = [&stack](const std::string& name) {
+    return std::any_of(stack.units.begin(), stack.units.end(), [&name](const StackUnit& unit) {
+      return unit.refused.empty() && unit.name == name;
+    });
+  };
+  const std::string refusal = notDone + ": " + kOutside;
+  nlohmann::json reports;  // null until the first report arrives
+  for (const auto& unit : units) {
+    reports.push_back(ofStack(unit) ? runServiceAction(action, unit)
+                                    : refuseServiceAction(action, unit, kOutside, refusal));
+  }
+  writeJsonLine(std::move(reports), 2);
+}
