@@ -2,7 +2,10 @@
  * benchmark measures. Its environment says what it writes:
  *   BENCH_STDOUT_BYTES, BENCH_STDERR_BYTES  that many printable ASCII bytes on each
  *                                           stream, interleaved in 64 KiB pieces;
- *   BENCH_COPY_FILE                         the contents of this file on standard output.
+ *   BENCH_COPY_FILE                         the contents of this file on standard output;
+ *   BENCH_SHOW_BLOCK                        called as `show ... -- UNIT...`, the contents
+ *                                           of this file once per unit, an empty line
+ *                                           between two, as systemctl show prints them.
  * With none of them set it exits with 0 at once, having written nothing. */
 #include <fcntl.h>
 #include <stdlib.h>
@@ -26,8 +29,28 @@ static unsigned long long bytesFrom(const char* name) {
   return value == NULL ? 0 : strtoull(value, NULL, 10);
 }
 
-int main(void) {
+/* The file at `path`, once for each unit after "--" in `argv`. */
+static int showBlocks(const char* path, char** argv) {
+  static char block[kPiece];
+  const int fd = open(path, O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return 1;
+  const ssize_t size = read(fd, block, sizeof block);
+  close(fd);
+  if (size < 0) return 1;
+  while (*argv != NULL && strcmp(*argv, "--") != 0) ++argv;
+  for (int first = 1; *argv != NULL && *++argv != NULL; first = 0) {
+    if ((!first && writeAll(STDOUT_FILENO, "\n", 1) != 0) ||
+        writeAll(STDOUT_FILENO, block, (size_t)size) != 0) {
+      return 1;
+    }
+  }
+  return 0;
+}
+
+int main(int argc, char** argv) {
   static char piece[kPiece];
+  const char* show = getenv("BENCH_SHOW_BLOCK");
+  if (show != NULL && argc > 1 && strcmp(argv[1], "show") == 0) return showBlocks(show, argv);
   const char* copy = getenv("BENCH_COPY_FILE");
   if (copy != NULL) {
     const int fd = open(copy, O_RDONLY | O_CLOEXEC);

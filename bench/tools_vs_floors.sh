@@ -9,7 +9,9 @@
 #   4. webmend with 300 PHP-FPM services against a /bin/sh loop making the same 302 calls;
 #   5. the instructions of coremend --check and of webmend with 300 services against a build
 #      of BASELINE (a git revision, default main), with a journal socket present whose
-#      reader is this script's own: what the journal entries cost.
+#      reader is this script's own: what the journal entries cost;
+#   6. hostmend status, as a table and as JSON, with a registry of 50 PHP-FPM units, against
+#      a /bin/sh script making the same two calls (the registry, one systemctl show).
 #
 #   bench/tools_vs_floors.sh [ROUNDS [BASELINE]]
 #
@@ -71,18 +73,25 @@ reader=$!
 trap 'kill "$reader"; rm -rf "$work"' EXIT
 until [[ -s "$work/journal-ready" ]]; do sleep 0.05; done
 
+# write_registry NAME...: the document the registry script prints, listing these PHP-FPM
+# services.
+write_registry() {
+  local sep=""
+  {
+    printf '{"php":['
+    for name; do
+      printf '%s{"type":"fpm","service":"%s"}' "$sep" "$name"
+      sep=,
+    done
+    printf ']}\n'
+  } >"$work/registry.json"
+}
+
 # The registry: 300 PHP-FPM services, printed by a script (called once per webmend run).
 units=()
 for i in $(seq 1 300); do units+=("php-site$i-fpm"); done
 mkdir -p /opt/ovk/admin/sbin
-{
-  printf '{"php":['
-  for i in "${!units[@]}"; do
-    ((i == 0)) || printf ','
-    printf '{"type":"fpm","service":"%s"}' "${units[$i]}"
-  done
-  printf ']}\n'
-} >"$work/registry.json"
+write_registry "${units[@]}"
 printf '#!/bin/sh\nexec cat %s\n' "$work/registry.json" >/opt/ovk/admin/sbin/interpbook
 chmod 755 /opt/ovk/admin/sbin/interpbook
 units+=(apache2 nginx)
@@ -158,3 +167,35 @@ for command in "coremend --check" "webmend --restart-web-hosting"; do
   awk -v n="$now" -v b="$before" -v name="$command" \
     'BEGIN { printf "%-30s %d, baseline %d: ratio %.4f\n", name, n, b, n / b }'
 done
+echo
+echo "== 6. hostmend status, 50 PHP-FPM units"
+write_registry "${units[@]:0:50}"
+printf '%s\n' LoadState=loaded ActiveState=active SubState=running UnitFileState=enabled \
+  NRestarts=0 MainPID=4242 InvocationID=5f2a0c3e9d2b4c61a6f0e4b8d1c7a935 \
+  "ActiveEnterTimestamp=Wed 2026-12-09 02:00:00 UTC" >"$work/block"
+export BENCH_SHOW_BLOCK=$work/block
+properties=LoadState,ActiveState,SubState,UnitFileState,NRestarts,MainPID,InvocationID
+properties+=,ActiveEnterTimestamp
+# The units hostmend asks about (the database only where this machine has one), in its order.
+mapfile -t stack < <("$bin/hostmend" status --json |
+  /usr/bin/python3 -c 'import json, sys; print(*[u["name"] for u in json.load(sys.stdin)["units"]], sep="\n")')
+[[ ${#stack[@]} -ge 53 ]] || {
+  echo "hostmend status lists ${#stack[@]} units instead of at least 53" >&2
+  exit 1
+}
+{
+  # shellcheck disable=SC2016 # expanded by the script it writes
+  echo 'registry=$(/opt/ovk/admin/sbin/interpbook --list-json)'
+  printf '/bin/systemctl show --timestamp=utc --property=%s --' "$properties"
+  printf ' %s' "${stack[@]}"
+  echo
+} >"$work/status.sh"
+rows=$("$bin/hostmend" status | wc -l)
+[[ "$rows" == $((${#stack[@]} + 1)) ]] || {
+  echo "hostmend status printed $rows lines for ${#stack[@]} units" >&2
+  exit 1
+}
+"$compare" "$rounds" 20 "hostmend status" "$bin/hostmend" status \
+  -- "/bin/sh, the same two calls" /bin/sh "$work/status.sh"
+"$compare" "$rounds" 20 "hostmend status --json" "$bin/hostmend" status --json \
+  -- "/bin/sh, the same two calls" /bin/sh "$work/status.sh"

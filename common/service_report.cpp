@@ -93,7 +93,7 @@ nlohmann::json makeServiceReport(const std::string& action, const std::string& u
 }
 
 nlohmann::json refuseServiceAction(const std::string& action, const std::string& unit,
-                                   std::string_view reason, std::string_view message) {
+                                   const Refusal& refusal) {
   // A name that systemctl reads as a unit's also files the entry under that unit.
   const std::string completed =
       systemctlReadsAsUnitName(unit) ? systemctlUnitName(unit) : std::string();
@@ -102,16 +102,16 @@ nlohmann::json refuseServiceAction(const std::string& action, const std::string&
   fields[count++] = {"HOSTMEND_ACTION", action};
   fields[count++] = {"HOSTMEND_UNIT", unit};
   if (!completed.empty()) fields[count++] = {"OBJECT_SYSTEMD_UNIT", completed};
-  fields[count++] = {"HOSTMEND_ERROR", message};
+  fields[count++] = {"HOSTMEND_ERROR", refusal.message};
   sendJournalEntry(JournalKind::NameRefused, kPriorityWarning,
-                   std::string("refused ").append(unit).append(": ").append(reason),
+                   std::string("refused ").append(unit).append(": ").append(refusal.reason),
                    std::span(fields.data(), count));
-  return {{"name", unit}, {"status", "stopped"}, {"message", message}};
+  return {{"name", unit}, {"status", "stopped"}, {"message", refusal.message}};
 }
 
 nlohmann::json runServiceAction(const std::string& action, const std::string& unit) {
   if (!systemctlReadsAsUnitName(unit)) {
-    return refuseServiceAction(action, unit, kMisread, kRefusal);
+    return refuseServiceAction(action, unit, {.reason = kMisread, .message = kRefusal});
   }
   ChildRun run = runCommand(kSystemctl, {action, unit}, CaptureMode::Both);
   const int exitCode = run.exitCode;

@@ -27,10 +27,17 @@ nlohmann::json makeServiceReport(const std::string& action, const std::string& u
 // pattern or a path, and whether the kernel passes it to systemctl at all.
 bool systemctlReadsAsUnitName(std::string_view unit);
 
-// The report of an action not taken on `unit`, status "stopped" and `message` (what the
-// caller reads), and its journal entry, which gives `reason`.
+// Why an action is not taken on a unit.
+struct Refusal {
+  // The reason, as the journal entry gives it ("not a unit of this server's hosting stack").
+  std::string_view reason;
+  // The report's message, what the caller reads ("Not started: ...").
+  std::string_view message;
+};
+
+// The report of an action not taken on `unit`, status "stopped", and its journal entry.
 nlohmann::json refuseServiceAction(const std::string& action, const std::string& unit,
-                                   std::string_view reason, std::string_view message);
+                                   const Refusal& refusal);
 
 // Runs `/bin/systemctl <action> <unit>` and returns its report. A unit that systemctl
 // would not read literally is not passed to it: its report says so, status "stopped".

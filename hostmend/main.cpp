@@ -36,14 +36,13 @@ int status(const std::vector<std::string>& words) {
   return statusExitCode(stack);
 }
 
-// The action on each of `units`; `notDone` opens the report of a unit outside the stack.
-int act(const std::string& action, const std::string& notDone,
-        const std::vector<std::string>& units) {
+// The action on each of `units`.
+int act(const StackAction& action, const std::vector<std::string>& units) {
   if (units.empty()) {
     writeStderr(kUsage);
     return 2;
   }
-  actOnStackUnits(action, notDone, units);
+  actOnStackUnits(action, units);
   return 0;
 }
 
@@ -52,10 +51,13 @@ int act(const std::string& action, const std::string& notDone,
 int main(int argc, char** argv) {
   // The words after the subcommand; the front end has read the subcommand itself.
   const std::vector<std::string> words(argv + std::min(argc, 2), argv + argc);
-  return runFrontEnd(
-      {.name = "hostmend",
-       .usage = kUsage,
-       .commands = {{"status", [&words] { return status(words); }},
-                    {"start", [&words] { return act("start", "Not started", words); }}}},
-      argc, argv);
+  return runFrontEnd({.name = "hostmend",
+                      .usage = kUsage,
+                      .commands = {{"status", [&words] { return status(words); }},
+                                   {"start",
+                                    [&words] {
+                                      return act({.word = "start", .notDone = "Not started"},
+                                                 words);
+                                    }}}},
+                     argc, argv);
 }

@@ -15,8 +15,7 @@ const char kOutside[] = "not a unit of this server's hosting stack";
 
 }  // namespace
 
-void actOnStackUnits(const std::string& action, const std::string& notDone,
-                     const std::vector<std::string>& units) {
+void actOnStackUnits(const StackAction& action, const std::vector<std::string>& units) {
   const StackUnits stack = listStackUnits();
   // A PHP-FPM service the registry did not tell us of is refused: say why.
   if (!stack.registryError.empty()) reportFpmListFailure(stack.registryError);
@@ -25,11 +24,13 @@ void actOnStackUnits(const std::string& action, const std::string& notDone,
       return unit.refused.empty() && unit.name == name;
     });
   };
-  const std::string refusal = notDone + ": " + kOutside;
+  const std::string refusal = action.notDone + ": " + kOutside;
   nlohmann::json reports;  // null until the first report arrives
   for (const auto& unit : units) {
-    reports.push_back(ofStack(unit) ? runServiceAction(action, unit)
-                                    : refuseServiceAction(action, unit, kOutside, refusal));
+    reports.push_back(
+        ofStack(unit)
+            ? runServiceAction(action.word, unit)
+            : refuseServiceAction(action.word, unit, {.reason = kOutside, .message = refusal}));
   }
   writeJsonLine(std::move(reports), 2);
 }

@@ -4,9 +4,16 @@
 #include <string>
 #include <vector>
 
-// Runs `systemctl <action> UNIT` for each of `units` that is a unit of the stack, exactly
-// as `hostmend status` names it, in order, and prints all reports together as webmend
-// does. Any other name gets a report with status "stopped" and the message "`notDone`: not
-// a unit of this server's hosting stack", and no call.
-void actOnStackUnits(const std::string& action, const std::string& notDone,
-                     const std::vector<std::string>& units);
+// A service action and the words of its reports.
+struct StackAction {
+  // The action word that systemctl gets ("start").
+  std::string word;
+  // How the report of a unit outside the stack begins ("Not started").
+  std::string notDone;
+};
+
+// Runs `systemctl <word> UNIT` for each of `units` that is a unit of the stack, exactly as
+// `hostmend status` names it, in order, and prints all reports together as webmend does.
+// Any other name gets a report with status "stopped" and the message "<notDone>: not a
+// unit of this server's hosting stack", and no call.
+void actOnStackUnits(const StackAction& action, const std::vector<std::string>& units);
