@@ -37,7 +37,7 @@ int status(const std::vector<std::string>& words) {
 }
 
 // The action on each of `units`.
-int act(const StackAction& action, const std::vector<std::string>& units) {
+int act(const ServiceAction& action, const std::vector<std::string>& units) {
   if (units.empty()) {
     writeStderr(kUsage);
     return 2;
@@ -54,10 +54,6 @@ int main(int argc, char** argv) {
   return runFrontEnd({.name = "hostmend",
                       .usage = kUsage,
                       .commands = {{"status", [&words] { return status(words); }},
-                                   {"start",
-                                    [&words] {
-                                      return act({.word = "start", .notDone = "Not started"},
-                                                 words);
-                                    }}}},
+                                   {"start", [&words] { return act(kStart, words); }}}},
                      argc, argv);
 }
