@@ -1,10 +1,13 @@
 #include "stack_status.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <utility>
 
@@ -20,9 +23,10 @@ constexpr std::array<std::string_view, 2> kNumberProperties = {"NRestarts", "Mai
 
 std::string propertyList() {
   std::string list = "--property=";
+  std::string_view separator;
   for (const auto property : kStateProperties) {
-    if (list.size() > 11) list += ',';
-    list += property;
+    list.append(separator).append(property);
+    separator = ",";
   }
   return list;
 }
@@ -86,6 +90,7 @@ StackStatus readStackStatus() {
     status.problems.push_back(fpmListFailureLine(stack.registryError));
   }
   std::vector<std::string> arguments = {"show", "--timestamp=utc", propertyList(), "--"};
+  const std::size_t options = arguments.size();
   for (auto& unit : stack.units) {
     if (unit.refused.empty()) {
       arguments.push_back(unit.name);
@@ -95,7 +100,7 @@ StackStatus readStackStatus() {
     status.units.push_back({std::move(unit), {}});
   }
   const ChildRun run = runCommand(kSystemctl, arguments, CaptureMode::Both);
-  const std::size_t asked = arguments.size() - 4;
+  const std::size_t asked = arguments.size() - options;
   std::vector<UnitProperties> blocks;
   if (run.exitCode == 0) blocks = parseShowBlocks(run.stdoutText);
   if (run.exitCode != 0 || blocks.size() != asked) {
