@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstddef>
 #include <iomanip>
+#include <memory>
 #include <optional>
 #include <ostream>
 #include <sstream>
@@ -123,8 +124,10 @@ void replaceIllFormedUtf8(std::string& text) {
 void replaceIllFormedUtf8(nlohmann::json& value) {
   if (auto* text = value.get_ptr<nlohmann::json::string_t*>()) {
     replaceIllFormedUtf8(*text);
-  } else if (value.is_structured()) {
-    for (auto& element : value) replaceIllFormedUtf8(element);
+  } else if (auto* elements = value.get_ptr<nlohmann::json::array_t*>()) {
+    for (auto& element : *elements) replaceIllFormedUtf8(element);
+  } else if (auto* members = value.get_ptr<nlohmann::json::object_t*>()) {
+    for (auto& member : *members) replaceIllFormedUtf8(member.second);
   }
 }
 
@@ -138,33 +141,32 @@ void streamJson(std::ostream& out, nlohmann::json& value, int indent) {
 }
 
 // Passes what a stream writes on to standard output a mebibyte at a time: an ordinary
-// result leaves in one write, and a large one is never held whole a second time. A failed
+// result leaves in one write, and a large one is never held whole a second time. The
+// stream puts its bytes straight into the buffer; only a full one calls overflow. A failed
 // write raises writeOut's error, which the stream passes on (badbit in its exceptions).
 class StdoutBuffer : public std::streambuf {
  public:
+  // Taken as it is used: a small result touches a page of it.
+  StdoutBuffer() : buffer_(std::make_unique_for_overwrite<char[]>(kPiece)) {
+    setp(buffer_.get(), buffer_.get() + kPiece);
+  }
+
+  // Writes what the stream has put so far.
   void flush() {
-    writeOut(pending_);
-    pending_.clear();
+    writeOut({pbase(), static_cast<std::size_t>(pptr() - pbase())});
+    setp(pbase(), epptr());
   }
 
  protected:
-  std::streamsize xsputn(const char* text, std::streamsize length) override {
-    pending_.append(text, static_cast<std::size_t>(length));
-    if (pending_.size() >= kPiece) flush();
-    return length;
-  }
-
   int_type overflow(int_type c) override {
-    if (!traits_type::eq_int_type(c, traits_type::eof())) {
-      const char byte = traits_type::to_char_type(c);
-      xsputn(&byte, 1);
-    }
+    flush();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
     return traits_type::not_eof(c);
   }
 
  private:
   static constexpr std::size_t kPiece = std::size_t{1} << 20;
-  std::string pending_;
+  std::unique_ptr<char[]> buffer_;
 };
 
 }  // namespace
