@@ -1,23 +1,16 @@
 #include "fpm_services.h"
 
-#include <filesystem>
 #include <stdexcept>
+#include <string>
 
 #include "journal.h"
 #include "output.h"
+#include "panel_paths.h"
 #include "registry_document.h"
 #include "run_command.h"
 
-namespace {
-
-const char kPanelPrefix[] = "/opt/ovk";
-const char kRegistryTool[] = "admin/sbin/interpbook";
-
-}  // namespace
-
 std::vector<std::string> listFpmServices() {
-  const std::string registry = (std::filesystem::path(kPanelPrefix) / kRegistryTool).string();
-  const ChildRun run = runCommand(registry, {"--list-json"}, CaptureMode::StdoutOnly);
+  const ChildRun run = runCommand(kRegistryTool, {"--list-json"}, CaptureMode::StdoutOnly);
   // The output of a failed run is not trusted, whatever it looks like.
   if (run.exitCode != 0) {
     throw std::runtime_error("interpbook failed with exit code " + std::to_string(run.exitCode));

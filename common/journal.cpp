@@ -6,14 +6,13 @@
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstring>
 #include <ctime>
 #include <string>
 #include <string_view>
-#include <utility>
+#include <vector>
 
 #ifndef HOSTMEND_VERSION
 #error "HOSTMEND_VERSION must name the version"
@@ -36,21 +35,13 @@ constexpr std::array<std::string_view, 9> kMessageIds = {
     "c104600dd4a543419d586800791c9653",  // CleanupFinished
     "4f9f243367944d938175e37e117913a2",  // ToolFailed
 };
-constexpr std::size_t kMessageIdLength = 32;
-static_assert(std::all_of(kMessageIds.begin(), kMessageIds.end(),
-                          [](std::string_view id) { return id.size() == kMessageIdLength; }));
 
-// Appends `text` at `out`; returns the end of what it wrote.
-char* append(char* out, std::string_view text) { return std::copy(text.begin(), text.end(), out); }
-
+// The run's own fields, found by startJournal before the first entry and only read after.
 struct Run {
   const char* tool = "";
-  pid_t callerPid = 0;
+  std::string runId;
+  std::string callerPid;
   std::string callerComm;
-  // The fields every entry of the run carries, encoded once, with the first entry.
-  std::string commonFields;
-  // The datagram being made, kept from entry to entry for its memory.
-  std::string datagram;
 };
 
 Run run;
@@ -96,65 +87,42 @@ std::string newRunId() {
   return id;
 }
 
-// One datagram on a socket of its own, never waiting: a full queue (journald stopped or
-// stuck) or no journal at all drops it. A socket per entry holds no descriptor while the
-// tool works, where the cleanup counts its descriptors.
-void sendDatagram(const std::string& datagram) {
-  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  if (fd < 0) return;
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  std::memcpy(address.sun_path, kJournalSocket, sizeof kJournalSocket);
-  static_cast<void>(::sendto(fd, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
-                             reinterpret_cast<const sockaddr*>(&address), sizeof address));
-  static_cast<void>(::close(fd));
-}
-
 }  // namespace
 
 void startJournal(const char* tool) {
   run.tool = tool;
+  run.runId = newRunId();
   // Taken now: once the caller has gone, our parent is someone else.
-  run.callerPid = ::getppid();
-  run.callerComm = readComm(run.callerPid);
+  const pid_t caller = ::getppid();
+  run.callerPid = std::to_string(caller);
+  run.callerComm = readComm(caller);
 }
 
 void sendJournalEntry(JournalKind kind, int priority, std::string_view message,
                       std::span<const JournalField> fields) noexcept {
   try {
-    if (run.commonFields.empty()) {
-      const std::string runId = newRunId();
-      const std::string callerPid = std::to_string(run.callerPid);
-      const std::array<JournalField, 6> common = {{{"SYSLOG_IDENTIFIER", run.tool},
-                                                   {"HOSTMEND_TOOL", run.tool},
-                                                   {"HOSTMEND_VERSION", HOSTMEND_VERSION},
-                                                   {"HOSTMEND_RUN_ID", runId},
-                                                   {"HOSTMEND_CALLER_PID", callerPid},
-                                                   {"HOSTMEND_CALLER_COMM", run.callerComm}}};
-      run.commonFields = encodeJournalEntry(common);
-    }
-    // Written straight into one buffer, sized once: a restart of 300 services sends 300.
-    // The id and the priority are plain text of a known length, written as they are.
-    const std::string_view id = kMessageIds.at(static_cast<std::size_t>(kind));
-    constexpr std::string_view kIdName = "MESSAGE_ID=";
-    constexpr std::string_view kPriorityName = "PRIORITY=";
-    std::size_t room = journalFieldRoom("MESSAGE", message) + kIdName.size() + kMessageIdLength +
-                       1 + kPriorityName.size() + 2 + run.commonFields.size();
-    for (const auto& field : fields) room += journalFieldRoom(field.name, field.value);
-    std::string& datagram = run.datagram;
-    datagram.resize(room);
-    char* end = writeJournalField(datagram.data(), "MESSAGE", message);
-    end = append(end, kIdName);
-    std::memcpy(end, id.data(), kMessageIdLength);
-    end += kMessageIdLength;
-    *end++ = '\n';
-    end = append(end, kPriorityName);
-    *end++ = static_cast<char>('0' + priority);
-    *end++ = '\n';
-    end = append(end, run.commonFields);
-    for (const auto& field : fields) end = writeJournalField(end, field.name, field.value);
-    datagram.resize(static_cast<std::size_t>(end - datagram.data()));
-    sendDatagram(datagram);
+    const char priorityText[] = {static_cast<char>('0' + priority), '\0'};
+    std::vector<JournalField> entry = {
+        {"MESSAGE", message},
+        {"MESSAGE_ID", kMessageIds.at(static_cast<std::size_t>(kind))},
+        {"PRIORITY", priorityText},
+        {"SYSLOG_IDENTIFIER", run.tool},
+        {"HOSTMEND_TOOL", run.tool},
+        {"HOSTMEND_VERSION", HOSTMEND_VERSION},
+        {"HOSTMEND_RUN_ID", run.runId},
+        {"HOSTMEND_CALLER_PID", run.callerPid},
+        {"HOSTMEND_CALLER_COMM", run.callerComm}};
+    entry.insert(entry.end(), fields.begin(), fields.end());
+    // A socket of its own, never waiting: a full queue (journald stopped or stuck) or no
+    // journal at all drops the entry. A socket per entry holds no descriptor while the tool
+    // works, where the cleanup counts its descriptors.
+    const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) return;
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path, kJournalSocket, sizeof kJournalSocket);
+    static_cast<void>(sendJournalFields(fd, &address, entry));
+    static_cast<void>(::close(fd));
   } catch (...) {
     // Out of memory: the entry is dropped, like one the journal could not take.
   }

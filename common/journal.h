@@ -26,7 +26,8 @@ inline constexpr int kPriorityWarning = 4;
 inline constexpr int kPriorityInfo = 6;
 inline constexpr int kPriorityDebug = 7;
 
-// Names the tool for every entry of this run and notes its caller; called once, first.
+// Names the tool for every entry of this run, makes the run id and notes the caller;
+// called once, first.
 void startJournal(const char* tool);
 
 // Sends one entry: MESSAGE, MESSAGE_ID, PRIORITY, the tool, its version, the run id, the

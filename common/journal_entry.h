@@ -1,9 +1,10 @@
 // The datagram of one entry in the journal's native protocol.
 #pragma once
 
+#include <sys/un.h>
+
 #include <cstddef>
 #include <span>
-#include <string>
 #include <string_view>
 
 // The most a field's value carries; what is longer is cut.
@@ -19,14 +20,8 @@ struct JournalField {
 // UTF-8 character, the whole character goes, so that a text stays text.
 std::string_view capJournalValue(std::string_view value);
 
-// The most bytes that one field takes, as writeJournalField writes it.
-std::size_t journalFieldRoom(std::string_view name, std::string_view value);
-
-// Writes one field at `out`, which has journalFieldRoom bytes of room, as encodeJournalEntry
-// writes it; returns the end of what it wrote.
-char* writeJournalField(char* out, std::string_view name, std::string_view value);
-
-// The fields as one datagram: "NAME=value\n" for a value that is one line of text, and the
-// binary-safe form "NAME\n", the length as 64-bit little-endian, the bytes, "\n" for a value
-// holding a newline, a NUL byte or bytes that are not UTF-8. Each value is capped first.
-std::string encodeJournalEntry(std::span<const JournalField> fields);
+// Sends `fields`, each value capped, as one datagram on the socket `fd` to `address` (null
+// for a connected socket), without waiting; false when it did not go. A field is
+// "NAME=value\n", or, for a value holding a newline, "NAME\n", the value's length as 64-bit
+// little-endian, the value, "\n". Names and values are handed to the kernel where they lie.
+bool sendJournalFields(int fd, const sockaddr_un* address, std::span<const JournalField> fields);

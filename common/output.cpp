@@ -7,10 +7,17 @@
 
 #include <cerrno>
 #include <cstddef>
+#include <iomanip>
 #include <memory>
 #include <optional>
+#include <ostream>
+#include <sstream>
+#include <streambuf>
+#include <string>
 #include <system_error>
 #include <utility>
+
+#include "utf8.h"
 
 namespace {
 
@@ -88,36 +95,78 @@ void releaseWithoutAllocating(nlohmann::json& value) noexcept {
   }
 }
 
-using JsonSink = nlohmann::detail::output_adapter_protocol<char>;
-
-// Runs the library's serializer with our settings into `sink`. dump() only ever returns a
-// whole string; the serializer behind it (in the library's detail namespace) writes to any
-// sink, so the same code makes both forms.
-void serialize(const nlohmann::json& value, int indent, std::shared_ptr<JsonSink> sink) {
-  nlohmann::detail::serializer<nlohmann::json> serializer(std::move(sink), ' ',
-                                                          nlohmann::json::error_handler_t::replace);
-  const bool indented = indent >= 0;
-  serializer.dump(value, indented, false, indented ? static_cast<unsigned>(indent) : 0);
+// `text` with each ill-formed UTF-8 sequence replaced by U+FFFD, one for each sequence that
+// Unicode counts as one (a maximal subpart), as the library's serializer does with its
+// replacing handler. Valid text, the usual case, is only read.
+void replaceIllFormedUtf8(std::string& text) {
+  std::string replaced;
+  std::size_t copied = 0;  // the bytes before this are in `replaced`
+  for (std::size_t i = 0; i < text.size();) {
+    if (static_cast<unsigned char>(text[i]) < 0x80) {
+      ++i;
+      continue;
+    }
+    const Utf8Unit unit = firstUtf8Unit(std::string_view(text).substr(i));
+    if (!unit.wellFormed) {
+      replaced.append(text, copied, i - copied).append("\xef\xbf\xbd");
+      copied = i + unit.length;
+    }
+    i += unit.length;
+  }
+  if (copied == 0) return;
+  replaced.append(text, copied);
+  text = std::move(replaced);
 }
 
-// Passes the serializer's small pieces on to standard output a mebibyte at a time.
-class StdoutSink : public JsonSink {
- public:
-  void write_character(char c) override { write_characters(&c, 1); }
+// The same for every string of `value`; the names of members are the tools' own constants.
+// Recursive, as releaseWithoutAllocating is.
+// NOLINTNEXTLINE(misc-no-recursion)
+void replaceIllFormedUtf8(nlohmann::json& value) {
+  if (auto* text = value.get_ptr<nlohmann::json::string_t*>()) {
+    replaceIllFormedUtf8(*text);
+  } else if (auto* elements = value.get_ptr<nlohmann::json::array_t*>()) {
+    for (auto& element : *elements) replaceIllFormedUtf8(element);
+  } else if (auto* members = value.get_ptr<nlohmann::json::object_t*>()) {
+    for (auto& member : *members) replaceIllFormedUtf8(member.second);
+  }
+}
 
-  void write_characters(const char* text, std::size_t length) override {
-    pending_.append(text, length);
-    if (pending_.size() >= kPiece) flush();
+// Writes `value` to `out` compact, or indented by `indent` blanks when it is above 0. The
+// library's stream operator refuses text that is not UTF-8 (it would raise half-way
+// through a result): that text is mended in `value` first.
+void streamJson(std::ostream& out, nlohmann::json& value, int indent) {
+  replaceIllFormedUtf8(value);
+  if (indent > 0) out << std::setw(indent);
+  out << value;
+}
+
+// Passes what a stream writes on to standard output a mebibyte at a time: an ordinary
+// result leaves in one write, and a large one is never held whole a second time. The
+// stream puts its bytes straight into the buffer; only a full one calls overflow. A failed
+// write raises writeOut's error, which the stream passes on (badbit in its exceptions).
+class StdoutBuffer : public std::streambuf {
+ public:
+  // Taken as it is used: a small result touches a page of it.
+  StdoutBuffer() : buffer_(std::make_unique_for_overwrite<char[]>(kPiece)) {
+    setp(buffer_.get(), buffer_.get() + kPiece);
   }
 
+  // Writes what the stream has put so far.
   void flush() {
-    writeOut(pending_);
-    pending_.clear();
+    writeOut({pbase(), static_cast<std::size_t>(pptr() - pbase())});
+    setp(pbase(), epptr());
+  }
+
+ protected:
+  int_type overflow(int_type c) override {
+    flush();
+    if (!traits_type::eq_int_type(c, traits_type::eof())) sputc(traits_type::to_char_type(c));
+    return traits_type::not_eof(c);
   }
 
  private:
   static constexpr std::size_t kPiece = std::size_t{1} << 20;
-  std::string pending_;
+  std::unique_ptr<char[]> buffer_;
 };
 
 }  // namespace
@@ -135,9 +184,10 @@ void writeDiagnosticLine(std::string_view line) {
 }
 
 std::string toJsonText(const nlohmann::json& value, int indent) {
-  std::string text;
-  serialize(value, indent, std::make_shared<nlohmann::detail::output_string_adapter<char>>(text));
-  return text;
+  nlohmann::json copy = value;
+  std::ostringstream out;
+  streamJson(out, copy, indent);
+  return std::move(out).str();
 }
 
 void writeJsonLine(nlohmann::json value, int indent) {
@@ -145,10 +195,12 @@ void writeJsonLine(nlohmann::json value, int indent) {
   // a failure the same holds for the unwinding.
   try {
     writeResult([&value, indent] {
-      const auto sink = std::make_shared<StdoutSink>();
-      serialize(value, indent, sink);
-      sink->write_character('\n');
-      sink->flush();
+      StdoutBuffer buffer;
+      std::ostream out(&buffer);
+      out.exceptions(std::ios::badbit);
+      streamJson(out, value, indent);
+      out << '\n';
+      buffer.flush();
     });
   } catch (...) {
     releaseWithoutAllocating(value);

@@ -18,8 +18,10 @@ void writeStderr(std::string_view text);
 // One diagnostic line on standard error.
 void writeDiagnosticLine(std::string_view line);
 
-// Serialises `value` compact (indent < 0) or indented, replacing bytes that are not valid
-// UTF-8 with U+FFFD so that the caller always gets one complete, valid JSON document.
+// Serialises `value` compact (indent <= 0) or indented by `indent` blanks, with each
+// ill-formed UTF-8 sequence in its strings replaced by U+FFFD, so that the caller always
+// gets one complete, valid JSON document: the text of the library's dump() with its
+// replacing error handler.
 std::string toJsonText(const nlohmann::json& value, int indent = -1);
 
 // Writes `value` as toJsonText does, and a newline, to standard output as one result, like

@@ -118,7 +118,13 @@ class PipeDrain {
 
 // The one place where a capturing run's child is made. vfork: until the child executes the
 // program it borrows our memory instead of copying our page tables, which is most of what
-// starting a program costs us; all it does before execve is set up its descriptors.
+// starting a program costs us. Sharing our memory, the child may only make calls that
+// touch nothing of it but its own stack, and it makes only these: the library's pipe
+// set-up (dup2 and close), DefaultSigpipe's signal (the child has a table of signal
+// dispositions of its own), execve, and on a failure _exit. The library records a failure
+// in its executor, which is how the parent learns of it: an error code and a step text
+// short enough for the string's own storage ("dup2() failed", "execve failed"), so nothing
+// is allocated either.
 template <class... Redirections>
 bp::child startChild(const std::string& executable, const std::vector<std::string>& arguments,
                      Redirections&&... redirections) {

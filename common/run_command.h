@@ -6,7 +6,8 @@
 
 // The outcome of one external command.
 struct ChildRun {
-  // Exit status after a normal exit, signal number after a death by signal.
+  // The exit status after a normal exit; after a death by a signal, the signal's number
+  // (9 for SIGKILL), which cannot be told from an exit with that status.
   int exitCode = 0;
   // Bytes exactly as the child wrote them; empty when not captured.
   std::string stdoutText;
@@ -25,6 +26,13 @@ enum class CaptureMode {
 
 // Runs `executable` (an absolute path, no PATH search, no shell) with `arguments` as its
 // argv[1..], waits for it and, in the capturing modes, for every writer of its pipes.
-// Failures to start or wait are raised as exceptions derived from std::exception.
+// Failures to start or wait are raised as exceptions derived from std::exception, for
+// example "execve failed: No such file or directory".
+//
+// When no process can be created at all (the process limit), each mode gives its own,
+// and callers rely on each:
+//   Both        raises "fork failed: <reason>";
+//   StdoutOnly  returns exitCode 383 (the library's "still running") and no text;
+//   PassThrough returns exitCode -1.
 ChildRun runCommand(const std::string& executable, const std::vector<std::string>& arguments,
                     CaptureMode mode);

@@ -1,9 +1,8 @@
-// Service manager actions on systemd units, and the JSON reports the panel reads.
+// The JSON report the panel reads of one service manager action, made from its finished run.
 #pragma once
 
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -16,36 +15,14 @@ std::string composeMessage(ChildRun run);
 // The last line of `text` that is not empty: where systemctl says why it failed.
 std::string lastNonEmptyLine(std::string_view text);
 
-// "running" or "stopped", from the exit code and the action word alone.
-std::string serviceStatus(const std::string& action, int exitCode);
+// "running" or "stopped", from the exit code and the action word alone: the word "stop"
+// reverses the rule.
+std::string serviceStatus(std::string_view action, int exitCode);
 
 // The report object {"message", "name", "status"} for one finished action; the texts of
 // `run` are moved into it.
-nlohmann::json makeServiceReport(const std::string& action, const std::string& unit, ChildRun run);
+nlohmann::json makeServiceReport(std::string_view action, const std::string& unit, ChildRun run);
 
 // Whether systemctl takes `unit` literally as one unit name, and not as an option, a
 // pattern or a path, and whether the kernel passes it to systemctl at all.
 bool systemctlReadsAsUnitName(std::string_view unit);
-
-// Why an action is not taken on a unit.
-struct Refusal {
-  // The reason, as the journal entry gives it ("not a unit of this server's hosting stack").
-  std::string_view reason;
-  // The report's message, what the caller reads ("Not started: ...").
-  std::string_view message;
-};
-
-// The report of an action not taken on `unit`, status "stopped", and its journal entry.
-nlohmann::json refuseServiceAction(const std::string& action, const std::string& unit,
-                                   const Refusal& refusal);
-
-// Runs `/bin/systemctl <action> <unit>` and returns its report. A unit that systemctl
-// would not read literally is not passed to it: its report says so, status "stopped".
-nlohmann::json runServiceAction(const std::string& action, const std::string& unit);
-
-// One report, printed as one compact JSON line.
-void printServiceReport(const std::string& action, const std::string& unit);
-
-// One action per unit, in order; all reports printed together once the last has ended, as
-// a JSON array indented by 2 ("null" for an empty list).
-void printServiceReports(const std::string& action, const std::vector<std::string>& units);

@@ -12,22 +12,17 @@ constexpr std::array<std::string_view, 11> kUnitTypes = {"service", "mount",  "s
 // The longest name the service manager takes, its NUL included.
 constexpr std::size_t kUnitNameMax = 256;
 
-// The bytes of a unit name (1), and those that systemctl's escaping leaves as they are (2):
-// it escapes with its pattern characters allowed, so these few stay too. A table, since
-// every service action asks for each byte of its unit's name.
-constexpr std::array<unsigned char, 256> kCharacterClasses = [] {
-  std::array<unsigned char, 256> classes{};
-  for (const char c : std::string_view("0123456789abcdefghijklmnopqrstuvwxyz"
-                                       "ABCDEFGHIJKLMNOPQRSTUVWXYZ:-_.\\@")) {
-    classes[static_cast<unsigned char>(c)] = 3;
-  }
-  for (const char c : std::string_view("[]!*?")) classes[static_cast<unsigned char>(c)] = 2;
-  return classes;
-}();
+// A byte of a unit name.
+bool isNameCharacter(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+         std::string_view(":-_.\\@").find(c) != std::string_view::npos;
+}
 
-bool isNameCharacter(char c) { return (kCharacterClasses[static_cast<unsigned char>(c)] & 1) != 0; }
-
-bool staysUnescaped(char c) { return kCharacterClasses[static_cast<unsigned char>(c)] != 0; }
+// A byte that systemctl's escaping leaves as it is: it escapes with its pattern characters
+// allowed, so these few stay too.
+bool staysUnescaped(char c) {
+  return isNameCharacter(c) || std::string_view("[]!*?").find(c) != std::string_view::npos;
+}
 
 bool isUnitType(std::string_view word) {
   for (const std::string_view type : kUnitTypes) {
@@ -55,18 +50,8 @@ std::string systemctlUnitName(std::string_view unit) {
   if (unit.empty()) return "";
   if (isValidUnitName(unit)) return std::string(unit);
   static constexpr char kHex[] = "0123456789abcdef";
-  // The usual name ("php8.2-fpm") needs no escape: it is copied whole.
-  std::size_t plain = 0;
-  while (plain < unit.size() && unit[plain] != '/' && staysUnescaped(unit[plain])) ++plain;
   std::string name;
-  name.reserve(unit.size() + 8);
-  name.append(unit.substr(0, plain));
-  // Nothing to escape: the name is the one found not valid above, so it lacks its type.
-  if (plain == unit.size()) {
-    name += ".service";
-    return name;
-  }
-  for (const char c : unit.substr(plain)) {
+  for (const char c : unit) {
     if (c == '/') {
       name += '-';
     } else if (staysUnescaped(c)) {

@@ -1,10 +1,10 @@
 #include <string>
 
-#include "database_actions.h"
 #include "database_unit.h"
 #include "front_end.h"
 #include "journal.h"
 #include "output.h"
+#include "service_action.h"
 
 namespace {
 
@@ -23,10 +23,11 @@ int detectInto(std::string& unit) {
 
 int main(int argc, char** argv) {
   std::string unit;
-  return runFrontEnd({.name = "dbmend",
-                      .usage = "Usage: dbmend [--check|--repair]\n",
-                      .commands = {{"--check", [&unit] { return checkDatabase(unit), 0; }},
-                                   {"--repair", [&unit] { return repairDatabase(unit), 0; }}},
-                      .beforeMatching = [&unit] { return detectInto(unit); }},
-                     argc, argv);
+  return runFrontEnd(
+      {.name = "dbmend",
+       .usage = "Usage: dbmend [--check|--repair]\n",
+       .commands = {{"--check", [&unit] { return printServiceReport(kStatus, unit), 0; }},
+                    {"--repair", [&unit] { return printServiceReport(kRestart, unit), 0; }}},
+       .beforeMatching = [&unit] { return detectInto(unit); }},
+      argc, argv);
 }

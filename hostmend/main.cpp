@@ -75,7 +75,7 @@ int status(const std::vector<std::string>& words) {
 }
 
 // The action on each of `units`.
-int act(const StackAction& action, const std::vector<std::string>& units) {
+int act(const ServiceAction& action, const std::vector<std::string>& units) {
   if (units.empty()) {
     writeStderr(kUsage);
     return 2;
@@ -89,13 +89,10 @@ int act(const StackAction& action, const std::vector<std::string>& units) {
 int main(int argc, char** argv) {
   // The words after the subcommand; the front end has read the subcommand itself.
   const std::vector<std::string> words(argv + std::min(argc, 2), argv + argc);
-  return runFrontEnd(
-      {.name = "hostmend",
-       .usage = kUsage,
-       .commands =
-           {{"status", [&words] { return status(words); }},
-            {"start", [&words] { return act({.word = "start", .notDone = "Not started"}, words); }},
-            {"restart",
-             [&words] { return act({.word = "restart", .notDone = "Not restarted"}, words); }}}},
-      argc, argv);
+  return runFrontEnd({.name = "hostmend",
+                      .usage = kUsage,
+                      .commands = {{"status", [&words] { return status(words); }},
+                                   {"start", [&words] { return act(kStart, words); }},
+                                   {"restart", [&words] { return act(kRestart, words); }}}},
+                     argc, argv);
 }

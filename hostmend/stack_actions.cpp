@@ -6,7 +6,6 @@
 
 #include "fpm_services.h"
 #include "output.h"
-#include "service_report.h"
 #include "stack_units.h"
 
 namespace {
@@ -15,7 +14,7 @@ const char kOutside[] = "not a unit of this server's hosting stack";
 
 }  // namespace
 
-void actOnStackUnits(const StackAction& action, const std::vector<std::string>& units) {
+void actOnStackUnits(const ServiceAction& action, const std::vector<std::string>& units) {
   const StackUnits stack = listStackUnits();
   // A PHP-FPM service the registry did not tell us of is refused: say why.
   if (!stack.registryError.empty()) reportFpmListFailure(stack.registryError);
@@ -24,13 +23,10 @@ void actOnStackUnits(const StackAction& action, const std::vector<std::string>& 
       return unit.refused.empty() && unit.name == name;
     });
   };
-  const std::string refusal = action.notDone + ": " + kOutside;
   nlohmann::json reports;  // null until the first report arrives
   for (const auto& unit : units) {
-    reports.push_back(
-        ofStack(unit)
-            ? runServiceAction(action.word, unit)
-            : refuseServiceAction(action.word, unit, {.reason = kOutside, .message = refusal}));
+    reports.push_back(ofStack(unit) ? runServiceAction(action, unit)
+                                    : refuseServiceAction(action, unit, kOutside));
   }
   writeJsonLine(std::move(reports), 2);
 }

@@ -4,16 +4,10 @@
 #include <string>
 #include <vector>
 
-// A service action and the words of its reports.
-struct StackAction {
-  // The action word that systemctl gets ("start").
-  std::string word;
-  // How the report of a unit outside the stack begins ("Not started").
-  std::string notDone;
-};
+#include "service_action.h"
 
 // Runs `systemctl <word> UNIT` for each of `units` that is a unit of the stack, exactly as
 // `hostmend status` names it, in order, and prints all reports together as webmend does.
 // Any other name gets a report with status "stopped" and the message "<notDone>: not a
 // unit of this server's hosting stack", and no call.
-void actOnStackUnits(const StackAction& action, const std::vector<std::string>& units);
+void actOnStackUnits(const ServiceAction& action, const std::vector<std::string>& units);

@@ -6,14 +6,9 @@
 #include "database_unit.h"
 #include "fpm_services.h"
 #include "memory_reserve.h"
+#include "panel_paths.h"
 #include "service_report.h"
 #include "unit_name.h"
-
-namespace {
-
-const char kEngineUnit[] = "tarnwick.service";
-
-}  // namespace
 
 std::string refusalOfFpmName(const std::string& name) {
   if (!systemctlReadsAsUnitName(name)) return "systemctl would not read this name as a unit name";

@@ -12,7 +12,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-600}
 shift || true
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(registry_document service_report cleanup_report)
+[ ${#targets[@]} -gt 0 ] || targets=(registry_document service_report json_output)
 
 scripts/build.sh fuzz >/dev/null
 for target in "${targets[@]}"; do

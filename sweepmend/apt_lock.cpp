@@ -2,24 +2,11 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <utility>
 
-HeldLock::HeldLock(HeldLock&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-
-HeldLock& HeldLock::operator=(HeldLock&& other) noexcept {
-  std::swap(fd_, other.fd_);
-  return *this;
-}
-
-// Closing the descriptor releases the lock; a failed close cannot keep it.
-HeldLock::~HeldLock() {
-  if (fd_ >= 0) static_cast<void>(::close(fd_));
-}
-
-std::error_code takeLock(const std::string& path, HeldLock& lock) {
+std::error_code takeLock(const std::string& path, Descriptor& lock) {
   // Never made, never followed; O_NONBLOCK so that a pipe put there cannot hold us up.
   const int fd = ::open(path.c_str(), O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
@@ -27,7 +14,7 @@ std::error_code takeLock(const std::string& path, HeldLock& lock) {
     if (reason == ENOENT || reason == ENOTDIR || reason == ELOOP || reason == EROFS) return {};
     return {reason, std::system_category()};
   }
-  HeldLock opened(fd);
+  Descriptor opened(fd);
   struct stat status {};
   if (::fstat(fd, &status) != 0) return {errno, std::system_category()};
   if (!S_ISREG(status.st_mode)) return {};

@@ -4,26 +4,12 @@
 #include <string>
 #include <system_error>
 
-// A lock held for as long as this lives; none when default-made.
-class HeldLock {
- public:
-  HeldLock() = default;
-  explicit HeldLock(int fd) : fd_(fd) {}
-  HeldLock(HeldLock&& other) noexcept;
-  HeldLock& operator=(HeldLock&& other) noexcept;
-  HeldLock(const HeldLock&) = delete;
-  HeldLock& operator=(const HeldLock&) = delete;
-  ~HeldLock();
-  [[nodiscard]] bool held() const { return fd_ >= 0; }
-
- private:
-  int fd_ = -1;
-};
+#include "descriptor.h"
 
 // Takes the POSIX write lock (fcntl, which apt sees; flock it does not) on the whole of
-// the lock file `path`, without waiting and without creating the file. Without a lock file
-// (no regular file there, or one on a read-only filesystem, which no apt can be writing
-// to) there is nothing to take: `lock` stays empty and nothing is returned. Otherwise
-// returns the system's reason when the lock cannot be taken, above all when another
-// process holds it.
-std::error_code takeLock(const std::string& path, HeldLock& lock);
+// the lock file `path`, without waiting and without creating the file; `lock` then holds it
+// until it goes. Without a lock file (no regular file there, or one on a read-only
+// filesystem, which no apt can be writing to) there is nothing to take: `lock` stays empty
+// and nothing is returned. Otherwise returns the system's reason when the lock cannot be
+// taken, above all when another process holds it.
+std::error_code takeLock(const std::string& path, Descriptor& lock);

@@ -9,8 +9,9 @@
 #include <utility>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "apt_lock.h"
-#include "cleanup_report.h"
 #include "journal.h"
 #include "match_removal.h"
 #include "output.h"
@@ -96,6 +97,14 @@ void recordFinished(const Tally& total, int matchesLeft) {
                     {"HOSTMEND_BYTES_FREED", bytes}});
 }
 
+// null, printed as "null", when nothing was removed, otherwise {"clean_paths":[...]} with
+// the paths in order.
+nlohmann::json cleanupReport(std::vector<std::string> removedPaths) {
+  nlohmann::json report;
+  for (std::string& path : removedPaths) report["clean_paths"].push_back(std::move(path));
+  return report;
+}
+
 }  // namespace
 
 void cleanDiskSpace() {
@@ -105,11 +114,11 @@ void cleanDiskSpace() {
   for (const auto& [pattern, mounted, lockFile] : kCleanupPatterns) {
     Tally location;
     for (std::string& match : expandPattern(pattern)) {
-      HeldLock lock;
+      Descriptor lock;
       std::error_code error;
       if (*lockFile != '\0') error = takeLock(std::filesystem::path(match) / lockFile, lock);
       if (!error) {
-        const RemovalOutcome outcome = removeMatch(match, mounted, lock.held() ? lockFile : "");
+        const RemovalOutcome outcome = removeMatch(match, mounted, lock.valid() ? lockFile : "");
         location.entriesRemoved += outcome.entriesRemoved;
         location.bytesFreed += outcome.bytesFreed;
         error = outcome.error;

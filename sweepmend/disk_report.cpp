@@ -1,19 +1,17 @@
 #include "disk_report.h"
 
 #include <exception>
-#include <filesystem>
-
 #include <string>
 
 #include "front_end.h"
 #include "journal.h"
+#include "panel_paths.h"
 #include "run_command.h"
 
 int checkDiskSpace() {
   try {
-    const auto tool = std::filesystem::path("/opt/ovk") / "admin" / "sbin" / "hoststat";
     const int exitCode =
-        runCommand(tool.string(), {"df-useful", "--json"}, CaptureMode::PassThrough).exitCode;
+        runCommand(kSystemInfoTool, {"df-useful", "--json"}, CaptureMode::PassThrough).exitCode;
     const std::string code = std::to_string(exitCode);
     sendJournalEntry(JournalKind::DiskReport, kPriorityDebug,
                      "disk report: hoststat exit code " + code, {{"HOSTMEND_EXIT_CODE", code}});

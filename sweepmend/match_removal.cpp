@@ -16,6 +16,8 @@
 #include <utility>
 #include <vector>
 
+#include "descriptor.h"
+
 // The walk works the way `rm -rf` does: every entry is opened or removed relative to the
 // directory that holds it, so no path is ever longer than one name and any depth works;
 // it keeps at most four descriptors open, whatever the depth; a failing entry is noted and
@@ -57,31 +59,6 @@ std::uint64_t mountOf(const struct statx& status) {
   if ((status.stx_mask & STATX_MNT_ID) != 0) return status.stx_mnt_id;
   return makedev(status.stx_dev_major, status.stx_dev_minor);
 }
-
-// One open file descriptor, closed when it goes.
-class Descriptor {
- public:
-  Descriptor() = default;
-  explicit Descriptor(int fd) : fd_(fd) {}
-  Descriptor(Descriptor&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-  Descriptor& operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  // Nothing can be done about a failed close of a directory only read from.
-  ~Descriptor() {
-    if (fd_ >= 0) static_cast<void>(::close(fd_));
-  }
-  [[nodiscard]] int get() const { return fd_; }
-  [[nodiscard]] bool valid() const { return fd_ >= 0; }
-  // Hands the descriptor to a new owner.
-  int release() { return std::exchange(fd_, -1); }
-
- private:
-  int fd_ = -1;
-};
 
 // A directory the walk has entered: its name in the directory above, its identity, the
 // mount it lies on, the space it frees, and the directories listed in it, entered in the

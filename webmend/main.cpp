@@ -5,6 +5,6 @@ int main(int argc, char** argv) {
   return runFrontEnd(
       {.name = "webmend",
        .usage = "Usage: webmend [--restart-web-hosting]\n",
-       .commands = {{"--restart-web-hosting", [] { return restartWebHosting("try-restart"), 0; }}}},
+       .commands = {{"--restart-web-hosting", [] { return restartWebHosting(kTryRestart), 0; }}}},
       argc, argv);
 }

@@ -5,9 +5,8 @@
 
 #include "fpm_services.h"
 #include "memory_reserve.h"
-#include "service_report.h"
 
-void restartWebHosting(const std::string& action) {
+void restartWebHosting(const ServiceAction& action) {
   std::vector<std::string> units;
   try {
     units = listFpmServices();

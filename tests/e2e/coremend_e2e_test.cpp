@@ -16,7 +16,15 @@ Case coremend(const std::string& name, const std::string& systemctl,
   const std::string calls = systemctl.empty()           ? ""
                             : arguments[0] == "--check" ? kStatusCall
                                                         : kRestartCall;
-  return {name, host, "coremend", arguments, out, err, status, calls, "", launch};
+  return {.name = name,
+          .host = host,
+          .tool = "coremend",
+          .arguments = arguments,
+          .out = out,
+          .err = err,
+          .status = status,
+          .calls = calls,
+          .launch = launch};
 }
 
 std::string entry(const std::string& action, int exitCode, const std::string& status, int priority,

@@ -18,19 +18,31 @@ TEST(FrontEnd, HelpAndMissingWordTouchNothing) {
   for (const auto& [tool, usage] : kUsage) {
     // A systemctl that would be called is in place: the help words must not call it.
     const FakeHost host{{{"/bin/systemctl", answer("", "", 0)}}};
-    cases.push_back({tool + " without a word", host, tool, {}, "", usage, 2});
-    cases.push_back({tool + " --help", host, tool, {"--help"}, usage, "", 0});
-    cases.push_back({tool + " -h, extra ignored", host, tool, {"-h", "--repair"}, usage, "", 0});
-    cases.push_back({tool + " --help into a full disk",
-                     host,
-                     tool,
-                     {"--help"},
-                     "",
-                     "write error: No space left on device\n",
-                     1,
-                     "",
-                     "",
-                     {.stdoutTo = Output::Full}});
+    cases.push_back({.name = tool + " without a word",
+                     .host = host,
+                     .tool = tool,
+                     .arguments = {},
+                     .out = "",
+                     .err = usage,
+                     .status = 2});
+    cases.push_back({.name = tool + " --help",
+                     .host = host,
+                     .tool = tool,
+                     .arguments = {"--help"},
+                     .out = usage});
+    cases.push_back({.name = tool + " -h, extra ignored",
+                     .host = host,
+                     .tool = tool,
+                     .arguments = {"-h", "--repair"},
+                     .out = usage});
+    cases.push_back({.name = tool + " --help into a full disk",
+                     .host = host,
+                     .tool = tool,
+                     .arguments = {"--help"},
+                     .out = "",
+                     .err = "write error: No space left on device\n",
+                     .status = 1,
+                     .launch = {.stdoutTo = Output::Full}});
   }
   runCases(cases);
 }
@@ -40,29 +52,29 @@ TEST(FrontEnd, UnknownWords) {
   for (const auto& [tool, usage] : kUsage) {
     if (tool == "dbmend") continue;  // looks for its database first; see its own cases
     for (const std::string word : {"--CHECK", "check", "--check ", "", "--help ", "-check"}) {
-      cases.push_back({tool + " '" + word + "'",
-                       {},
-                       tool,
-                       {word, "--check"},
-                       "",
-                       "Unknown command: " + word + "\n" + usage,
-                       2});
+      cases.push_back({.name = tool + " '" + word + "'",
+                       .host = {},
+                       .tool = tool,
+                       .arguments = {word, "--check"},
+                       .out = "",
+                       .err = "Unknown command: " + word + "\n" + usage,
+                       .status = 2});
     }
   }
-  cases.push_back({"webmend --check",
-                   {},
-                   "webmend",
-                   {"--check"},
-                   "",
-                   "Unknown command: --check\n" + kUsage[2][1],
-                   2});
-  cases.push_back({"coremend --restart-web-hosting",
-                   {},
-                   "coremend",
-                   {"--restart-web-hosting"},
-                   "",
-                   "Unknown command: --restart-web-hosting\n" + kUsage[0][1],
-                   2});
+  cases.push_back({.name = "webmend --check",
+                   .host = {},
+                   .tool = "webmend",
+                   .arguments = {"--check"},
+                   .out = "",
+                   .err = "Unknown command: --check\n" + kUsage[2][1],
+                   .status = 2});
+  cases.push_back({.name = "coremend --restart-web-hosting",
+                   .host = {},
+                   .tool = "coremend",
+                   .arguments = {"--restart-web-hosting"},
+                   .out = "",
+                   .err = "Unknown command: --restart-web-hosting\n" + kUsage[0][1],
+                   .status = 2});
   runCases(cases);
 }
 

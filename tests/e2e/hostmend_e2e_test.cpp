@@ -148,20 +148,13 @@ Case statusJson(const std::string& name, const std::vector<Unit>& units,
                 const std::string& registry = answer(kFpmDocument)) {
   bool database = false;
   for (const auto& unit : units) database = database || unit.role == "database";
-  return {name,
-          host(registry, units, "", database),
-          "hostmend",
-          {"status", "--json"},
-          document(units, problems),
-          "",
-          status,
-          (registry.empty() ? "" : kRegistryCall) + showCall(units)};
-}
-
-Case hostmend(const std::string& name, FakeHost fake, const std::vector<std::string>& arguments,
-              const std::string& out, const std::string& err, int status,
-              const std::string& calls = "", Launch launch = {}) {
-  return {name, std::move(fake), "hostmend", arguments, out, err, status, calls, "", launch};
+  return {.name = name,
+          .host = host(registry, units, "", database),
+          .tool = "hostmend",
+          .arguments = {"status", "--json"},
+          .out = document(units, problems),
+          .status = status,
+          .calls = (registry.empty() ? "" : kRegistryCall) + showCall(units)};
 }
 
 const std::vector<Unit> kHealthy = {kEngine, kDatabase, kFpm, kApache, kNginx};
@@ -169,35 +162,124 @@ const std::vector<Unit> kHealthy = {kEngine, kDatabase, kFpm, kApache, kNginx};
 TEST(Hostmend, FrontEndWords) {
   const FakeHost fake = host(answer(kFpmDocument), kHealthy);
   runCases({
-      hostmend("no word", fake, {}, "", kUsage, 2),
-      hostmend("--help", fake, {"--help", "start"}, kUsage, "", 0),
-      hostmend("-h", fake, {"-h"}, kUsage, "", 0),
-      hostmend("unknown command", fake, {"stat"}, "", "Unknown command: stat\n" + kUsage, 2),
-      hostmend("an option for a command", fake, {"--json", "status"}, "",
-               "Unknown command: --json\n" + kUsage, 2),
-      hostmend("unknown option of status", fake, {"status", "--jsn"}, "",
-               "Unknown option: --jsn\n" + kUsage, 2),
-      hostmend("--json twice", fake, {"status", "--json", "--json"}, "",
-               "Unknown option: --json\n" + kUsage, 2),
-      hostmend("a unit after status", fake, {"status", "nginx"}, "",
-               "Unknown option: nginx\n" + kUsage, 2),
-      hostmend("start without a unit", fake, {"start"}, "", kUsage, 2),
-      hostmend("restart without a unit", fake, {"restart"}, "", kUsage, 2),
-      hostmend("a timeout of 0", fake, {"status", "--timeout", "0"}, "",
-               "Invalid timeout: 0\n" + kUsage, 2),
-      hostmend("a timeout of 61", fake, {"status", "--json", "--timeout", "61"}, "",
-               "Invalid timeout: 61\n" + kUsage, 2),
-      hostmend("a timeout that is no whole number", fake, {"status", "--timeout", "1.5"}, "",
-               "Invalid timeout: 1.5\n" + kUsage, 2),
-      hostmend("a negative timeout", fake, {"status", "--timeout", "-2"}, "",
-               "Invalid timeout: -2\n" + kUsage, 2),
-      hostmend("an empty timeout", fake, {"status", "--timeout", ""}, "",
-               "Invalid timeout: \n" + kUsage, 2),
-      hostmend("--timeout without its value", fake, {"status", "--timeout"}, "", kUsage, 2),
-      hostmend("--timeout twice", fake, {"status", "--timeout", "3", "--timeout", "3"}, "",
-               "Unknown option: --timeout\n" + kUsage, 2),
-      hostmend("--no-probes twice", fake, {"status", "--no-probes", "--no-probes"}, "",
-               "Unknown option: --no-probes\n" + kUsage, 2),
+      {.name = "no word",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {},
+       .out = "",
+       .err = kUsage,
+       .status = 2},
+      {.name = "--help",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"--help", "start"},
+       .out = kUsage},
+      {.name = "-h", .host = fake, .tool = "hostmend", .arguments = {"-h"}, .out = kUsage},
+      {.name = "unknown command",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"stat"},
+       .out = "",
+       .err = "Unknown command: stat\n" + kUsage,
+       .status = 2},
+      {.name = "an option for a command",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"--json", "status"},
+       .out = "",
+       .err = "Unknown command: --json\n" + kUsage,
+       .status = 2},
+      {.name = "unknown option of status",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--jsn"},
+       .out = "",
+       .err = "Unknown option: --jsn\n" + kUsage,
+       .status = 2},
+      {.name = "--json twice",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--json", "--json"},
+       .out = "",
+       .err = "Unknown option: --json\n" + kUsage,
+       .status = 2},
+      {.name = "a unit after status",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "nginx"},
+       .out = "",
+       .err = "Unknown option: nginx\n" + kUsage,
+       .status = 2},
+      {.name = "start without a unit",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"start"},
+       .out = "",
+       .err = kUsage,
+       .status = 2},
+      {.name = "restart without a unit",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"restart"},
+       .out = "",
+       .err = kUsage,
+       .status = 2},
+      {.name = "a timeout of 0",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--timeout", "0"},
+       .out = "",
+       .err = "Invalid timeout: 0\n" + kUsage,
+       .status = 2},
+      {.name = "a timeout of 61",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--json", "--timeout", "61"},
+       .out = "",
+       .err = "Invalid timeout: 61\n" + kUsage,
+       .status = 2},
+      {.name = "a timeout that is no whole number",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--timeout", "1.5"},
+       .out = "",
+       .err = "Invalid timeout: 1.5\n" + kUsage,
+       .status = 2},
+      {.name = "a negative timeout",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--timeout", "-2"},
+       .out = "",
+       .err = "Invalid timeout: -2\n" + kUsage,
+       .status = 2},
+      {.name = "an empty timeout",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--timeout", ""},
+       .out = "",
+       .err = "Invalid timeout: \n" + kUsage,
+       .status = 2},
+      {.name = "--timeout without its value",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--timeout"},
+       .out = "",
+       .err = kUsage,
+       .status = 2},
+      {.name = "--timeout twice",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--timeout", "3", "--timeout", "3"},
+       .out = "",
+       .err = "Unknown option: --timeout\n" + kUsage,
+       .status = 2},
+      {.name = "--no-probes twice",
+       .host = fake,
+       .tool = "hostmend",
+       .arguments = {"status", "--no-probes", "--no-probes"},
+       .out = "",
+       .err = "Unknown option: --no-probes\n" + kUsage,
+       .status = 2},
   });
 }
 
@@ -215,10 +297,12 @@ TEST(Hostmend, StatusShowsEveryUnitOfTheStack) {
   const Unit apacheOff = in(kApache, "inactive", "dead", "disabled");
   runCases({
       withJournal(healthy, ""),
-      hostmend("--no-probes: nothing probed, and the document says so",
-               host(answer(kFpmDocument), kHealthy), {"status", "--no-probes", "--json"},
-               std::string(healthy.out).replace(healthy.out.find("true"), 4, "false"), "", 0,
-               healthy.calls),
+      {.name = "--no-probes: nothing probed, and the document says so",
+       .host = host(answer(kFpmDocument), kHealthy),
+       .tool = "hostmend",
+       .arguments = {"status", "--no-probes", "--json"},
+       .out = std::string(healthy.out).replace(healthy.out.find("true"), 4, "false"),
+       .calls = healthy.calls},
       withJournal(
           statusJson("nginx failed",
                      {kEngine, kDatabase, kFpm, kApache, in(kNginx, "failed", "failed")}, {}, 3),
@@ -252,14 +336,15 @@ TEST(Hostmend, StatusShowsEveryUnitOfTheStack) {
 
 TEST(Hostmend, StatusAsATable) {
   runCases({
-      hostmend(
-          "a failed unit and a refused name",
-          host(answer(R"({"php":[{"type":"fpm","service":"php8.2-fpm"},)"
-                      R"({"type":"fpm","service":"*"}]})"),
-               {kEngine, kDatabase, kFpm, in(kApache, "inactive", "dead", "disabled"),
-                in(kNginx, "failed", "failed")}),
-          {"status"},
-          R"(ROLE       UNIT             ACTIVE   SUB     ENABLED  SINCE                       RESTARTS PROBE
+      {.name = "a failed unit and a refused name",
+       .host = host(answer(R"({"php":[{"type":"fpm","service":"php8.2-fpm"},)"
+                           R"({"type":"fpm","service":"*"}]})"),
+                    {kEngine, kDatabase, kFpm, in(kApache, "inactive", "dead", "disabled"),
+                     in(kNginx, "failed", "failed")}),
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out =
+           R"(ROLE       UNIT             ACTIVE   SUB     ENABLED  SINCE                       RESTARTS PROBE
 engine     tarnwick.service active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
 database   mariadb.service  active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
 php-fpm    php8.2-fpm       active   running enabled  Wed 2026-12-09 02:00:00 UTC 0        no socket
@@ -269,23 +354,23 @@ web server nginx            failed   failed  enabled  Wed 2026-12-09 02:00:00 UT
 
 Refused PHP-FPM unit name: *
 )",
-          "", 3, kRegistryCall + showCall({kEngine, kDatabase, kFpm, kApache, kNginx})),
-      hostmend(
-          "all running, no database, a name with a newline",
-          host(answer(R"({"php":[{"type":"fpm","service":"a\nb"}]})"),
-               {kEngine,
-                {"php-fpm", "a\nb"},
-                kApache,
-                in(kNginx, "inactive", "dead", "", "not-found")},
-               "", false),
-          {"status"},
-          R"(ROLE       UNIT             ACTIVE   SUB     ENABLED SINCE                       RESTARTS PROBE
+       .status = 3,
+       .calls = kRegistryCall + showCall({kEngine, kDatabase, kFpm, kApache, kNginx})},
+      {.name = "all running, no database, a name with a newline",
+       .host = host(
+           answer(R"({"php":[{"type":"fpm","service":"a\nb"}]})"),
+           {kEngine, {"php-fpm", "a\nb"}, kApache, in(kNginx, "inactive", "dead", "", "not-found")},
+           "", false),
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out =
+           R"(ROLE       UNIT             ACTIVE   SUB     ENABLED SINCE                       RESTARTS PROBE
 engine     tarnwick.service active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
 php-fpm    a\x0ab           active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
 web server apache2          active   running enabled Wed 2026-12-09 02:00:00 UTC 0        no socket
 web server nginx            inactive dead    -       -                           0        -
 )",
-          "", 0, kRegistryCall + kShow + " [tarnwick.service] [a\nb] [apache2] [nginx]\n"),
+       .calls = kRegistryCall + kShow + " [tarnwick.service] [a\nb] [apache2] [nginx]\n"},
   });
 }
 
@@ -297,38 +382,79 @@ TEST(Hostmend, StatusEndsWhenSystemctlFails) {
   const std::vector<Unit> units = kHealthy;
   const std::string calls = kRegistryCall + showCall(units);
   runCases({
-      withJournal(
-          hostmend(
-              "show gives too few blocks",
-              host(answer(kFpmDocument), units, answer(block(kEngine) + "\n" + block(kDatabase))),
-              {"status", "--json"}, "", "systemctl show gave 2 blocks for 5 units\n", 1, calls),
-          failed("systemctl show gave 2 blocks for 5 units")),
-      hostmend("show gives too many blocks, and says why",
-               host(answer(kFpmDocument), units,
+      withJournal({.name = "show gives too few blocks",
+                   .host = host(answer(kFpmDocument), units,
+                                answer(block(kEngine) + "\n" + block(kDatabase))),
+                   .tool = "hostmend",
+                   .arguments = {"status", "--json"},
+                   .out = "",
+                   .err = "systemctl show gave 2 blocks for 5 units\n",
+                   .status = 1,
+                   .calls = calls},
+                  failed("systemctl show gave 2 blocks for 5 units")),
+      {.name = "show gives too many blocks, and says why",
+       .host = host(answer(kFpmDocument), units,
                     answer(std::string(6, '\n'), "Unit php8.2-fpm.service is odd.\n")),
-               {"status"}, "", "Unit php8.2-fpm.service is odd.\n", 1, calls),
-      hostmend("show fails: its last line",
-               host(answer(kFpmDocument), units,
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out = "",
+       .err = "Unit php8.2-fpm.service is odd.\n",
+       .status = 1,
+       .calls = calls},
+      {.name = "show fails: its last line",
+       .host = host(answer(kFpmDocument), units,
                     answer("", "Failed to connect to bus: No such file or directory\n\n", 1)),
-               {"status", "--json"}, "", "Failed to connect to bus: No such file or directory\n", 1,
-               calls),
-      hostmend("show fails silently", host(answer(kFpmDocument), units, "kill -KILL $$"),
-               {"status"}, "", "systemctl show failed with exit code 9\n", 1, calls),
-      hostmend("a block without a property",
-               host(answer(kFpmDocument), units,
+       .tool = "hostmend",
+       .arguments = {"status", "--json"},
+       .out = "",
+       .err = "Failed to connect to bus: No such file or directory\n",
+       .status = 1,
+       .calls = calls},
+      {.name = "show fails silently",
+       .host = host(answer(kFpmDocument), units, "kill -KILL $$"),
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out = "",
+       .err = "systemctl show failed with exit code 9\n",
+       .status = 1,
+       .calls = calls},
+      {.name = "a block without a property",
+       .host = host(answer(kFpmDocument), units,
                     answer(block(kEngine) + "\n" + block(kDatabase) + "\n" + block(kFpm) + "\n" +
                            block(kApache) + "\nLoadState=loaded\n")),
-               {"status"}, "", "systemctl show gave no ActiveState for nginx\n", 1, calls),
-      hostmend("a restart count that is no number",
-               host(answer(kFpmDocument), units,
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out = "",
+       .err = "systemctl show gave no ActiveState for nginx\n",
+       .status = 1,
+       .calls = calls},
+      {.name = "a restart count that is no number",
+       .host = host(answer(kFpmDocument), units,
                     answer(block(kEngine) + "\n" + block(kDatabase) + "\n" + block(kFpm) + "\n" +
                            block(kApache) + "\nNRestarts=[not set]\n" + block(kNginx))),
-               {"status"}, "", "systemctl show gave NRestarts=[not set] for nginx, not a number\n",
-               1, calls),
-      hostmend("no systemctl", {{{kRegistry, answer(kFpmDocument)}}}, {"status"}, "",
-               "execve failed: No such file or directory\n", 1, kRegistryCall),
-      hostmend("the table into a full disk", host(answer(kFpmDocument), units), {"status"}, "",
-               "write error: No space left on device\n", 1, calls, {.stdoutTo = Output::Full}),
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out = "",
+       .err = "systemctl show gave NRestarts=[not set] for nginx, not a number\n",
+       .status = 1,
+       .calls = calls},
+      {.name = "no systemctl",
+       .host = {{{kRegistry, answer(kFpmDocument)}}},
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out = "",
+       .err = "execve failed: No such file or directory\n",
+       .status = 1,
+       .calls = kRegistryCall},
+      {.name = "the table into a full disk",
+       .host = host(answer(kFpmDocument), units),
+       .tool = "hostmend",
+       .arguments = {"status"},
+       .out = "",
+       .err = "write error: No space left on device\n",
+       .status = 1,
+       .calls = calls,
+       .launch = {.stdoutTo = Output::Full}},
   });
 }
 
@@ -365,54 +491,70 @@ TEST(Hostmend, StartsUnitsOfTheStackOnly) {
       host(answer(kFpmDocument), kHealthy,
            R"([ "$2" = nginx ] && { echo "Job for nginx.service failed." >&2; exit 1; }; exit 0)");
   runCases({
+      withJournal({.name = "a listed unit",
+                   .host = fake,
+                   .tool = "hostmend",
+                   .arguments = {"start", "nginx"},
+                   .out = "[\n" + started("nginx") + "\n]\n",
+                   .calls = kRegistryCall + startCall("nginx")},
+                  startEntry("nginx", "nginx.service")),
+      withJournal({.name = "nginx.service when the stack says nginx",
+                   .host = fake,
+                   .tool = "hostmend",
+                   .arguments = {"start", "nginx.service"},
+                   .out = "[\n" + notStarted("nginx.service") + "\n]\n",
+                   .calls = kRegistryCall},
+                  refusalEntry("nginx.service", "nginx.service")),
+      withJournal({.name = "in order, units outside the stack between",
+                   .host = fake,
+                   .tool = "hostmend",
+                   .arguments = {"start", "php8.2-fpm", "sshd", "-H", "mariadb.service",
+                                 "tarnwick.service"},
+                   .out = "[\n" + started("php8.2-fpm") + ",\n" + notStarted("sshd") + ",\n" +
+                          notStarted("-H") + ",\n" + started("mariadb.service") + ",\n" +
+                          started("tarnwick.service") + "\n]\n",
+                   .calls = kRegistryCall + startCall("php8.2-fpm") + startCall("mariadb.service") +
+                            startCall("tarnwick.service")},
+                  startEntry("php8.2-fpm", "php8.2-fpm.service") +
+                      refusalEntry("sshd", "sshd.service") + refusalEntry("-H", "") +
+                      startEntry("mariadb.service", "mariadb.service") +
+                      startEntry("tarnwick.service", "tarnwick.service")),
+      withJournal({.name = "a start that fails is reported, status 0",
+                   .host = fails,
+                   .tool = "hostmend",
+                   .arguments = {"start", "apache2", "nginx"},
+                   .out = "[\n" + started("apache2") +
+                          ",\n  {\n    \"message\": \"\\nJob for nginx.service failed.\\n"
+                          "\\nFinished with exit code 1\",\n    \"name\": \"nginx\",\n"
+                          "    \"status\": \"stopped\"\n  }\n]\n",
+                   .calls = kRegistryCall + startCall("apache2") + startCall("nginx")},
+                  startEntry("apache2", "apache2.service") +
+                      serviceActionEntry("start", "nginx", "nginx.service", 1, "stopped", 4,
+                                         "Job for nginx.service failed.")),
       withJournal(
-          hostmend("a listed unit", fake, {"start", "nginx"}, "[\n" + started("nginx") + "\n]\n",
-                   "", 0, kRegistryCall + startCall("nginx")),
-          startEntry("nginx", "nginx.service")),
-      withJournal(
-          hostmend("nginx.service when the stack says nginx", fake, {"start", "nginx.service"},
-                   "[\n" + notStarted("nginx.service") + "\n]\n", "", 0, kRegistryCall),
-          refusalEntry("nginx.service", "nginx.service")),
-      withJournal(
-          hostmend("in order, units outside the stack between", fake,
-                   {"start", "php8.2-fpm", "sshd", "-H", "mariadb.service", "tarnwick.service"},
-                   "[\n" + started("php8.2-fpm") + ",\n" + notStarted("sshd") + ",\n" +
-                       notStarted("-H") + ",\n" + started("mariadb.service") + ",\n" +
-                       started("tarnwick.service") + "\n]\n",
-                   "", 0,
-                   kRegistryCall + startCall("php8.2-fpm") + startCall("mariadb.service") +
-                       startCall("tarnwick.service")),
-          startEntry("php8.2-fpm", "php8.2-fpm.service") + refusalEntry("sshd", "sshd.service") +
-              refusalEntry("-H", "") + startEntry("mariadb.service", "mariadb.service") +
-              startEntry("tarnwick.service", "tarnwick.service")),
-      withJournal(
-          hostmend("a start that fails is reported, status 0", fails, {"start", "apache2", "nginx"},
-                   "[\n" + started("apache2") +
-                       ",\n  {\n    \"message\": \"\\nJob for nginx.service failed.\\n"
-                       "\\nFinished with exit code 1\",\n    \"name\": \"nginx\",\n"
-                       "    \"status\": \"stopped\"\n  }\n]\n",
-                   "", 0, kRegistryCall + startCall("apache2") + startCall("nginx")),
-          startEntry("apache2", "apache2.service") +
-              serviceActionEntry("start", "nginx", "nginx.service", 1, "stopped", 4,
-                                 "Job for nginx.service failed.")),
-      withJournal(
-          hostmend(
-              "restart: a listed unit, one outside the stack", fake,
-              {"restart", "php8.2-fpm", "nginx.service"},
-              "[\n" + started("php8.2-fpm") + ",\n  {\n    \"message\": \"" + kNotRestarted +
+          {.name = "restart: a listed unit, one outside the stack",
+           .host = fake,
+           .tool = "hostmend",
+           .arguments = {"restart", "php8.2-fpm", "nginx.service"},
+           .out = "[\n" + started("php8.2-fpm") + ",\n  {\n    \"message\": \"" + kNotRestarted +
                   "\",\n    \"name\": \"nginx.service\",\n    \"status\": \"stopped\"\n  }\n]\n",
-              "", 0, kRegistryCall + "/bin/systemctl [restart] [php8.2-fpm]\n"),
+           .calls = kRegistryCall + "/bin/systemctl [restart] [php8.2-fpm]\n"},
           serviceActionEntry("restart", "php8.2-fpm", "php8.2-fpm.service", 0, "running", 6) +
               refusalEntry("nginx.service", "nginx.service", "restart")),
-      hostmend("a refused PHP-FPM name is not of the stack",
-               host(answer(R"({"php":[{"type":"fpm","service":"7"}]})"), kHealthy), {"start", "7"},
-               "[\n" + notStarted("7") + "\n]\n", "", 0, kRegistryCall),
+      {.name = "a refused PHP-FPM name is not of the stack",
+       .host = host(answer(R"({"php":[{"type":"fpm","service":"7"}]})"), kHealthy),
+       .tool = "hostmend",
+       .arguments = {"start", "7"},
+       .out = "[\n" + notStarted("7") + "\n]\n",
+       .calls = kRegistryCall},
       withJournal(
-          hostmend("the registry fails: its pools are unknown, the web servers start",
-                   host(answer("", "", 3), kHealthy), {"start", "php8.2-fpm", "nginx"},
-                   "[\n" + notStarted("php8.2-fpm") + ",\n" + started("nginx") + "\n]\n",
-                   "Unable to get php-fpm services list: interpbook failed with exit code 3\n", 0,
-                   kRegistryCall + startCall("nginx")),
+          {.name = "the registry fails: its pools are unknown, the web servers start",
+           .host = host(answer("", "", 3), kHealthy),
+           .tool = "hostmend",
+           .arguments = {"start", "php8.2-fpm", "nginx"},
+           .out = "[\n" + notStarted("php8.2-fpm") + ",\n" + started("nginx") + "\n]\n",
+           .err = "Unable to get php-fpm services list: interpbook failed with exit code 3\n",
+           .calls = kRegistryCall + startCall("nginx")},
           journalEntry("registry-failed", 4,
                        {{"MESSAGE",
                          "Unable to get php-fpm services list: interpbook failed with exit code 3"},
@@ -501,8 +643,13 @@ std::string probedTable(const std::vector<std::string>& cells) {
 
 Case probed(const std::string& name, std::map<std::string, std::vector<FakeListener>> listeners,
             const std::vector<std::string>& cells, int status, const std::string& isolated = "") {
-  return hostmend(name, servedHost(std::move(listeners), isolated), {"status", "--timeout", "1"},
-                  probedTable(cells), "", status, kRegistryCall + showCall(kHealthy));
+  return {.name = name,
+          .host = servedHost(std::move(listeners), isolated),
+          .tool = "hostmend",
+          .arguments = {"status", "--timeout", "1"},
+          .out = probedTable(cells),
+          .status = status,
+          .calls = kRegistryCall + showCall(kHealthy)};
 }
 
 const std::vector<std::string> kAllAnswered(5, "answered");
@@ -517,8 +664,12 @@ TEST(Hostmend, StatusProbesEveryActiveUnit) {
   using Serve = FakeListener::Serve;
   std::string unprobed = probedTable(std::vector<std::string>(5, "-"));
   runCases({
-      hostmend("--no-probes leaves them out", servedHost({}), {"status", "--no-probes"}, unprobed,
-               "", 0, kRegistryCall + showCall(kHealthy)),
+      {.name = "--no-probes leaves them out",
+       .host = servedHost({}),
+       .tool = "hostmend",
+       .arguments = {"status", "--no-probes"},
+       .out = unprobed,
+       .calls = kRegistryCall + showCall(kHealthy)},
       probed("every unit answers as its clients expect", {}, kAllAnswered, 0),
       probed("a pool that accepts and never answers",
              {{"php8.2-fpm", {serving("unix:/opt/php/php8.2-fpm.sock", Serve::Silent)}}},

@@ -76,13 +76,14 @@ ToolRun runTool(const std::string& tool, const std::vector<std::string>& argumen
                 const FakeHost& host = {}, const Launch& launch = {});
 
 // One row of an end-to-end table: the host, the command, and every byte expected back.
+// Rows name their fields; a field left out is empty.
 struct Case {
-  std::string name;
-  FakeHost host;
-  std::string tool;
-  std::vector<std::string> arguments;
-  std::string out;
-  std::string err;
+  std::string name = "";
+  FakeHost host = {};
+  std::string tool = "";
+  std::vector<std::string> arguments = {};
+  std::string out = "";
+  std::string err = "";
   int status = 0;
   std::string calls = "";
   std::string after = "";

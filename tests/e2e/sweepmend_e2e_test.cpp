@@ -26,8 +26,15 @@ const std::string kProbeStandardInput =
 
 Case check(std::string name, FakeHost host, std::string out, std::string err, int status,
            std::string calls = kReportCall, Launch launch = {}) {
-  return {std::move(name), std::move(host), "sweepmend",      {"--check"}, std::move(out),
-          std::move(err),  status,          std::move(calls), "",          launch};
+  return {.name = std::move(name),
+          .host = std::move(host),
+          .tool = "sweepmend",
+          .arguments = {"--check"},
+          .out = std::move(out),
+          .err = std::move(err),
+          .status = status,
+          .calls = std::move(calls),
+          .launch = launch};
 }
 
 // Rows of a tool that ends at once, with SIGCHLD ignored by whoever started sweepmend.
@@ -115,16 +122,14 @@ std::string everything() {
 
 Case repair(std::string name, std::function<void()> prepare, std::string out, std::string after,
             std::string err = "", Launch launch = {}) {
-  return {std::move(name),
-          {{}, std::move(prepare), everything},
-          "sweepmend",
-          {"--repair"},
-          std::move(out),
-          std::move(err),
-          0,
-          "",
-          std::move(after),
-          std::move(launch)};
+  return {.name = std::move(name),
+          .host = {{}, std::move(prepare), everything},
+          .tool = "sweepmend",
+          .arguments = {"--repair"},
+          .out = std::move(out),
+          .err = std::move(err),
+          .after = std::move(after),
+          .launch = std::move(launch)};
 }
 
 const std::string kBareHost = "/opt/\n/root/\n/usr/local/\n/var/cache/\n";
@@ -155,28 +160,23 @@ std::string finished(int entries, long bytes, int left) {
                        {"HOSTMEND_BYTES_FREED", std::to_string(bytes)}});
 }
 
-// A match left; `binary` when its path is sent in the binary-safe form.
-std::string left(const std::string& match, const std::string& reason, bool binary = false) {
-  const std::string message = "left " + match + ": " + reason;
-  const auto named = [binary](const std::string& name, const std::string& value) {
-    return binary ? name + "[" + std::to_string(value.size()) + "]" : name;
-  };
+// A match left.
+std::string left(const std::string& match, const std::string& reason) {
   return journalEntry("match-left", 4,
-                      {{named("MESSAGE", message), message},
+                      {{"MESSAGE", "left " + match + ": " + reason},
                        {"HOSTMEND_ACTION", "remove"},
-                       {named("HOSTMEND_PATH", match), match},
+                       {"HOSTMEND_PATH", match},
                        {"HOSTMEND_ERROR", reason}});
 }
 
 // 150 temporary entries that cannot go: the first 100 are recorded one by one, then how
-// many more there were. A name that is not UTF-8 travels in the binary-safe form.
+// many more there were. A name that is not UTF-8 travels as it is.
 Case readOnlyTemporaryDirectory() {
   const std::string reason = "Read-only file system";
   std::vector<std::string> files = {kTmp + "caf\xe9"};
   for (int i = 100; i < 249; ++i) files.push_back(kTmp + "f" + std::to_string(i));
   std::string journal = cleaned("/root/veltrosin", 0, 0) +
-                        cleaned("/var/cache/veltrosin_installer", 0, 0) +
-                        left(files[0], reason, true);
+                        cleaned("/var/cache/veltrosin_installer", 0, 0) + left(files[0], reason);
   for (int i = 1; i < 100; ++i) journal += left(files[i], reason);
   journal += cleaned("/usr/local/ovk/tmp", 0, 0) + cleaned("/var/cache/apt", 0, 0) +
              cleaned("/var/cache/yum", 0, 0) +
@@ -186,12 +186,12 @@ Case readOnlyTemporaryDirectory() {
              finished(0, 0, 150);
   std::string err;
   for (size_t i = 0; i < files.size(); ++i) err += reason + "\n";
-  return withJournal({"150 temporary entries left: 100 recorded, then their number",
-                      {{}, plant(files, [] { mountReadOnly(kTmp); })},
-                      "sweepmend",
-                      {"--repair"},
-                      "null\n",
-                      err},
+  return withJournal({.name = "150 temporary entries left: 100 recorded, then their number",
+                      .host = {{}, plant(files, [] { mountReadOnly(kTmp); })},
+                      .tool = "sweepmend",
+                      .arguments = {"--repair"},
+                      .out = "null\n",
+                      .err = err},
                      journal);
 }
 
@@ -334,22 +334,20 @@ TEST(Sweepmend, RepairRemovesTheCleanupList) {
              R"({"clean_paths":["/var/cache/apt/"]})"
              "\n",
              kBareHost),
-      {"entries of unknown type: a directory under an append-only one is still emptied",
-       {{},
-        [] {
-          mountExt4WithoutEntryTypes("/var/cache");
-          plantEntry("/var/cache/apt/kept/sub/f");
-          makeAppendOnly("/var/cache/apt/kept");
-        },
-        [] { return listTree("/var/cache"); }},
-       "sweepmend",
-       {"--repair"},
-       "null\n",
-       "Operation not permitted\n",
-       0,
-       "",
-       "/var/cache/\n/var/cache/apt/\n/var/cache/apt/kept/\n/var/cache/apt/kept/sub/\n"
-       "/var/cache/lost+found/\n"},
+      {.name = "entries of unknown type: a directory under an append-only one is still emptied",
+       .host = {{},
+                [] {
+                  mountExt4WithoutEntryTypes("/var/cache");
+                  plantEntry("/var/cache/apt/kept/sub/f");
+                  makeAppendOnly("/var/cache/apt/kept");
+                },
+                [] { return listTree("/var/cache"); }},
+       .tool = "sweepmend",
+       .arguments = {"--repair"},
+       .out = "null\n",
+       .err = "Operation not permitted\n",
+       .after = "/var/cache/\n/var/cache/apt/\n/var/cache/apt/kept/\n/var/cache/apt/kept/sub/\n"
+                "/var/cache/lost+found/\n"},
   });
 }
 
@@ -462,16 +460,15 @@ TEST(Sweepmend, RepairReportIsOneValidJsonLine) {
              "\n",
              "/opt/\n/root/\n/root/veltrosin/\n/root/veltrosin/kept\n/usr/local/\n/var/cache/\n",
              "", {.stderrTo = Output::ReaderGone}),
-      {"report into a full disk: removed, but the failure is told",
-       {{}, plant({"/var/cache/apt/x"}), everything},
-       "sweepmend",
-       {"--repair"},
-       "",
-       "write error: No space left on device\n",
-       1,
-       "",
-       kBareHost,
-       {.stdoutTo = Output::Full}},
+      {.name = "report into a full disk: removed, but the failure is told",
+       .host = {{}, plant({"/var/cache/apt/x"}), everything},
+       .tool = "sweepmend",
+       .arguments = {"--repair"},
+       .out = "",
+       .err = "write error: No space left on device\n",
+       .status = 1,
+       .after = kBareHost,
+       .launch = {.stdoutTo = Output::Full}},
   });
 }
 

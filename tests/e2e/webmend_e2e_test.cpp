@@ -45,30 +45,26 @@ std::string runningReports(const std::vector<std::string>& units,
 // A row whose registry prints `document` and exits with 0; `units` are what must follow.
 Case registryGives(const std::string& name, const std::string& document,
                    const std::vector<std::string>& units) {
-  return {name,
-          host(answer(document)),
-          "webmend",
-          {"--restart-web-hosting"},
-          runningReports(units),
-          "",
-          0,
-          kRegistryCall + tryRestarts(units)};
+  return {.name = name,
+          .host = host(answer(document)),
+          .tool = "webmend",
+          .arguments = {"--restart-web-hosting"},
+          .out = runningReports(units),
+          .calls = kRegistryCall + tryRestarts(units)};
 }
 
 // A row where discovery fails with `error`: one line, then the web servers alone.
 Case discoveryFails(const std::string& name, const std::string& registry, const std::string& error,
                     const std::string& registryErr = "", Launch launch = {}) {
   const bool present = !registry.empty();
-  return {name,
-          host(registry),
-          "webmend",
-          {"--restart-web-hosting"},
-          runningReports({"apache2", "nginx"}),
-          registryErr + kUnable + error + "\n",
-          0,
-          (present ? kRegistryCall : "") + tryRestarts({"apache2", "nginx"}),
-          "",
-          launch};
+  return {.name = name,
+          .host = host(registry),
+          .tool = "webmend",
+          .arguments = {"--restart-web-hosting"},
+          .out = runningReports({"apache2", "nginx"}),
+          .err = registryErr + kUnable + error + "\n",
+          .calls = (present ? kRegistryCall : "") + tryRestarts({"apache2", "nginx"}),
+          .launch = launch};
 }
 
 // The entry of a try-restart that exited with 0.
@@ -111,14 +107,13 @@ TEST(Webmend, RestartsTheFpmServicesThenTheWebServers) {
       registryGives("empty object", "{}", {"apache2", "nginx"}),
       registryGives("null", "null\n", {"apache2", "nginx"}),
       registryGives("no handlers", R"({"php":[]})", {"apache2", "nginx"}),
-      {"the registry's standard error passes through",
-       host(answer("{}", "interpbook: slow\n")),
-       "webmend",
-       {"--restart-web-hosting", "--check"},
-       runningReports({"apache2", "nginx"}),
-       "interpbook: slow\n",
-       0,
-       kRegistryCall + tryRestarts({"apache2", "nginx"})},
+      {.name = "the registry's standard error passes through",
+       .host = host(answer("{}", "interpbook: slow\n")),
+       .tool = "webmend",
+       .arguments = {"--restart-web-hosting", "--check"},
+       .out = runningReports({"apache2", "nginx"}),
+       .err = "interpbook: slow\n",
+       .calls = kRegistryCall + tryRestarts({"apache2", "nginx"})},
   });
 }
 
@@ -137,16 +132,14 @@ TEST(Webmend, NeverHandsSystemctlANameItWouldMisread) {
     document += (i ? "," : "") + std::string(R"({"type":"fpm","service":")") + names[i] + "\"}";
   }
   runCases({
-      {"refused names keep their place",
-       host(answer(document + "]}")),
-       "webmend",
-       {"--restart-web-hosting"},
-       runningReports(names, {"--version", "-H", "*", "php?-fpm", "php[78]-fpm", "/dev/sda", "/srv",
-                              "a\\u0000b", "-", kTooLong}),
-       "",
-       0,
-       kRegistryCall +
-           tryRestarts({"ops@db1", " b c ", "", "caf\xc3\xa9", "php8.2-fpm", "apache2", "nginx"})},
+      {.name = "refused names keep their place",
+       .host = host(answer(document + "]}")),
+       .tool = "webmend",
+       .arguments = {"--restart-web-hosting"},
+       .out = runningReports(names, {"--version", "-H", "*", "php?-fpm", "php[78]-fpm", "/dev/sda",
+                                     "/srv", "a\\u0000b", "-", kTooLong}),
+       .calls = kRegistryCall + tryRestarts({"ops@db1", " b c ", "", "caf\xc3\xa9", "php8.2-fpm",
+                                             "apache2", "nginx"})},
   });
 }
 
@@ -214,97 +207,88 @@ TEST(Webmend, ReportsEveryUnit) {
   const std::string longCut = longName.substr(0, 2047);
   const std::string newline = "a\nb";
   runCases({
-      {"journal values with a newline, over the cap, and a refused name",
-       host(answer(R"({"php":[{"type":"fpm","service":"a\nb"},{"type":"fpm","service":"-H"},)"
-                   R"({"type":"fpm","service":")" +
-                   longName + "\"}]}")),
-       "webmend",
-       {"--restart-web-hosting"},
-       runningReports({"a\\nb", "-H", longName, "apache2", "nginx"}, {"-H"}),
-       "",
-       0,
-       kRegistryCall + tryRestarts({newline, longName, "apache2", "nginx"}),
-       "",
-       {},
-       journalEntry("service-action", 6,
-                    {{"MESSAGE[37]", "try-restart a\nb: exit code 0, running"},
-                     {"HOSTMEND_ACTION", "try-restart"},
-                     {"HOSTMEND_UNIT[3]", newline},
-                     {"OBJECT_SYSTEMD_UNIT", "a\\x0ab.service"},
-                     {"HOSTMEND_EXIT_CODE", "0"},
-                     {"HOSTMEND_STATUS", "running"}}) +
-           journalEntry("name-refused", 4,
-                        {{"MESSAGE", "refused -H: " + kNotRead.substr(15)},
-                         {"HOSTMEND_ACTION", "try-restart"},
-                         {"HOSTMEND_UNIT", "-H"},
-                         {"HOSTMEND_ERROR", kNotRead}}) +
-           journalEntry("service-action", 6,
-                        {{"MESSAGE", ("try-restart " + longName).substr(0, 2047)},
-                         {"HOSTMEND_ACTION", "try-restart"},
-                         {"HOSTMEND_UNIT", longCut},
-                         {"OBJECT_SYSTEMD_UNIT", longMangled.substr(0, 2048)},
-                         {"HOSTMEND_EXIT_CODE", "0"},
-                         {"HOSTMEND_STATUS", "running"}}) +
-           restarted("apache2", "apache2.service") + restarted("nginx", "nginx.service")},
-      {"a unit that fails does not stop the others",
-       host(fpm, apache2Fails),
-       "webmend",
-       {"--restart-web-hosting"},
-       "[\n"
-       "  {\n"
-       "    \"message\": \"\",\n"
-       "    \"name\": \"php8.2-fpm\",\n"
-       "    \"status\": \"running\"\n"
-       "  },\n"
-       "  {\n"
-       "    \"message\": \"\\nUnit apache2.service not loaded.\\n\\nFinished with exit code 5\",\n"
-       "    \"name\": \"apache2\",\n"
-       "    \"status\": \"stopped\"\n"
-       "  },\n"
-       "  {\n"
-       "    \"message\": \"\",\n"
-       "    \"name\": \"nginx\",\n"
-       "    \"status\": \"running\"\n"
-       "  }\n"
-       "]\n",
-       "",
-       0,
-       kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"}),
-       "",
-       {},
-       restarted("php8.2-fpm", "php8.2-fpm.service") +
-           serviceActionEntry("try-restart", "apache2", "apache2.service", 5, "stopped", 4,
-                              "Unit apache2.service not loaded.") +
-           restarted("nginx", "nginx.service")},
-      {"no systemctl: nothing printed",
-       {{{kRegistry, fpm}}},
-       "webmend",
-       {"--restart-web-hosting"},
-       "",
-       "execve failed: No such file or directory\n",
-       1,
-       kRegistryCall},
-      {"no process can be created",
-       host(fpm),
-       "webmend",
-       {"--restart-web-hosting"},
-       "",
-       kUnable + "interpbook failed with exit code 383\n" +
-           "fork failed: Resource temporarily unavailable\n",
-       1,
-       "",
-       "",
-       {.atProcessLimit = true}},
-      {"reports into a full disk",
-       host(fpm),
-       "webmend",
-       {"--restart-web-hosting"},
-       "",
-       "write error: No space left on device\n",
-       1,
-       kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"}),
-       "",
-       {.stdoutTo = Output::Full}},
+      {.name = "journal values with a newline, over the cap, and a refused name",
+       .host =
+           host(answer(R"({"php":[{"type":"fpm","service":"a\nb"},{"type":"fpm","service":"-H"},)"
+                       R"({"type":"fpm","service":")" +
+                       longName + "\"}]}")),
+       .tool = "webmend",
+       .arguments = {"--restart-web-hosting"},
+       .out = runningReports({"a\\nb", "-H", longName, "apache2", "nginx"}, {"-H"}),
+       .calls = kRegistryCall + tryRestarts({newline, longName, "apache2", "nginx"}),
+       .journal = journalEntry("service-action", 6,
+                               {{"MESSAGE[37]", "try-restart a\nb: exit code 0, running"},
+                                {"HOSTMEND_ACTION", "try-restart"},
+                                {"HOSTMEND_UNIT[3]", newline},
+                                {"OBJECT_SYSTEMD_UNIT", "a\\x0ab.service"},
+                                {"HOSTMEND_EXIT_CODE", "0"},
+                                {"HOSTMEND_STATUS", "running"}}) +
+                  journalEntry("name-refused", 4,
+                               {{"MESSAGE", "refused -H: " + kNotRead.substr(15)},
+                                {"HOSTMEND_ACTION", "try-restart"},
+                                {"HOSTMEND_UNIT", "-H"},
+                                {"HOSTMEND_ERROR", kNotRead}}) +
+                  journalEntry("service-action", 6,
+                               {{"MESSAGE", ("try-restart " + longName).substr(0, 2047)},
+                                {"HOSTMEND_ACTION", "try-restart"},
+                                {"HOSTMEND_UNIT", longCut},
+                                {"OBJECT_SYSTEMD_UNIT", longMangled.substr(0, 2048)},
+                                {"HOSTMEND_EXIT_CODE", "0"},
+                                {"HOSTMEND_STATUS", "running"}}) +
+                  restarted("apache2", "apache2.service") + restarted("nginx", "nginx.service")},
+      {.name = "a unit that fails does not stop the others",
+       .host = host(fpm, apache2Fails),
+       .tool = "webmend",
+       .arguments = {"--restart-web-hosting"},
+       .out = "[\n"
+              "  {\n"
+              "    \"message\": \"\",\n"
+              "    \"name\": \"php8.2-fpm\",\n"
+              "    \"status\": \"running\"\n"
+              "  },\n"
+              "  {\n"
+              "    \"message\": \"\\nUnit apache2.service not loaded.\\n\\nFinished with exit code "
+              "5\",\n"
+              "    \"name\": \"apache2\",\n"
+              "    \"status\": \"stopped\"\n"
+              "  },\n"
+              "  {\n"
+              "    \"message\": \"\",\n"
+              "    \"name\": \"nginx\",\n"
+              "    \"status\": \"running\"\n"
+              "  }\n"
+              "]\n",
+       .calls = kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"}),
+       .journal = restarted("php8.2-fpm", "php8.2-fpm.service") +
+                  serviceActionEntry("try-restart", "apache2", "apache2.service", 5, "stopped", 4,
+                                     "Unit apache2.service not loaded.") +
+                  restarted("nginx", "nginx.service")},
+      {.name = "no systemctl: nothing printed",
+       .host = {{{kRegistry, fpm}}},
+       .tool = "webmend",
+       .arguments = {"--restart-web-hosting"},
+       .out = "",
+       .err = "execve failed: No such file or directory\n",
+       .status = 1,
+       .calls = kRegistryCall},
+      {.name = "no process can be created",
+       .host = host(fpm),
+       .tool = "webmend",
+       .arguments = {"--restart-web-hosting"},
+       .out = "",
+       .err = kUnable + "interpbook failed with exit code 383\n" +
+              "fork failed: Resource temporarily unavailable\n",
+       .status = 1,
+       .launch = {.atProcessLimit = true}},
+      {.name = "reports into a full disk",
+       .host = host(fpm),
+       .tool = "webmend",
+       .arguments = {"--restart-web-hosting"},
+       .out = "",
+       .err = "write error: No space left on device\n",
+       .status = 1,
+       .calls = kRegistryCall + tryRestarts({"php8.2-fpm", "apache2", "nginx"}),
+       .launch = {.stdoutTo = Output::Full}},
   });
 }
 

@@ -1,5 +1,0 @@
-// Status and restart of the panel's engine service.
-#pragma once
-
-void checkPanelEngine();
-void repairPanelEngine();
