@@ -15,7 +15,7 @@ from ansible_collections.hostmend.panel.plugins.module_utils.table import aligne
 # The kinds of entry that the history is made of, as the tools' catalog names them.
 SERVICE_ACTION = "d9810defc7814e2e84b06cc98ee34bd3"
 CLEANUP_FINISHED = "c104600dd4a543419d586800791c9653"
-RESTARTS = ("restart", "try-restart")
+RESTARTS = ("start", "restart", "try-restart")
 UNREACHABLE = "unreachable"
 
 

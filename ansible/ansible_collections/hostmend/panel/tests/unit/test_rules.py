@@ -197,6 +197,13 @@ RULES = [
     (history.fleet_history_row, (journal_line(MESSAGE_ID=history.CLEANUP_FINISHED, HOSTMEND_BYTES_FREED="1",
                                               _SOURCE_REALTIME_TIMESTAMP="1796699489000000"),),
      {"restarts": [], "cleanups": [{"time": "2026-12-08T03:11:29Z", "bytes_freed": 1}]}),
+    # hostmend's start of a unit that was down counts among the restarts.
+    (history.fleet_history_row, (journal_line(MESSAGE_ID=SERVICE, HOSTMEND_ACTION="start", HOSTMEND_UNIT="nginx",
+                                              HOSTMEND_STATUS="running", HOSTMEND_EXIT_CODE="0",
+                                              HOSTMEND_TOOL="hostmend", HOSTMEND_CALLER_COMM="python3",
+                                              HOSTMEND_CALLER_PID="99"),),
+     {"restarts": [{"unit": "nginx", "time": "2026-12-08T03:12:00Z", "action": "start", "outcome": "running",
+                    "exit_code": 0, "tool": "hostmend", "caller": "python3[99]"}], "cleanups": []}),
     # What fails a server of a history, or of any document written whole.
     (history.cell_problems, ({"restarts": "unreachable", "cleanups": "unreachable"},), ["unreachable"]),
     (history.cell_problems, ({"restarts": "error: No journal files were found."},), ["error"]),
