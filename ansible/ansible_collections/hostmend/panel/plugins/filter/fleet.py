@@ -8,6 +8,7 @@ from __future__ import absolute_import, division, print_function
 
 __metaclass__ = type
 
+from ansible_collections.hostmend.panel.plugins.module_utils.answers import not_answering, status_units
 from ansible_collections.hostmend.panel.plugins.module_utils.rules import WEB_ROLES, unit_cell
 from ansible_collections.hostmend.panel.plugins.module_utils.table import aligned
 
@@ -21,15 +22,19 @@ REGISTERED = {
     "database_repair": "hostmend_database_repair",
     "web_start": "hostmend_web_start",
     "web": "hostmend_web",
+    "unanswering": "hostmend_unanswering",
     "cleanup": "hostmend_cleanup",
 }
 # The repairs, by the row's name for each.
 REPAIRS = (("engine", "engine_repair"), ("database", "database_repair"), ("web_start", "web_start"), ("web", "web"),
-           ("cleanup", "cleanup"))
+           ("unanswering", "unanswering"), ("cleanup", "cleanup"))
 # The cell of the units of a repair task during which the server stopped answering.
 LOST = "lost during repair"
+# A running unit whose probes found it hung; one that hung again soon after a restart.
+NOT_ANSWERING = "not answering"
+FLAPPING = "flapping"
 # The web column's cells for a unit that is down, or that the run could not tell about.
-WEB_DOWN = ("stopped", "failed", LOST)
+WEB_DOWN = ("stopped", "failed", NOT_ANSWERING, FLAPPING, LOST)
 # Where a table cuts a cell; the JSON keeps it whole.
 TABLE_CELL = 60
 
@@ -78,6 +83,13 @@ def _states(result, unit):
 
 def _report_cell(result, report):
     return unit_cell(_states(result, report["name"])) or report["status"]
+
+
+def _probe_cell(unit):
+    """The cell of a unit of hostmend status --json: its state, or not answering when it
+    runs but its probes found it hung."""
+    cell = unit_cell(unit)
+    return NOT_ANSWERING if cell == "running" and not_answering(unit) else cell
 
 
 def fleet_state(results):
@@ -131,10 +143,59 @@ def fleet_web_failed(check):
     ]
 
 
-def _web_row(check, start, restart):
+def fleet_unanswering(check):
+    """The units of the hosting stack that CHECK (a result of check_server) found active but
+    not answering (probed, none answered, one had no answer), in hostmend status's order:
+    the ones fleet_repair looks at again, and restarts if they still do not answer."""
+    web = _web_status(check)
+    if web is None:
+        return []
+    units = status_units(web["report"])
+    return [n for n, u in units.items() if u.get("ActiveState") == "active" and not_answering(u)]
+
+
+def _answered(check, unanswering):
+    """{unit: its cell} for the units that CHECK found not answering, after UNANSWERING (a
+    result of restart_unanswering) where it ran: the unit's cell then (running when it
+    answers), flapping when it was left alone for having been restarted a short while ago,
+    or why there is none. Empty where it did not run."""
+    result = unanswering if isinstance(unanswering, dict) else {}
+    names = fleet_unanswering(check)
+    if "units" not in result:
+        trouble = _trouble(result)
+        return dict.fromkeys(names, trouble) if trouble else {}
+    flapping = result.get("flapping") or []
+    units = result["units"]
+    return {n: FLAPPING if n in flapping else _probe_cell(units[n]) for n in names if n in units}
+
+
+def _restarted(check, unanswering):
+    """The units that UNANSWERING restarted and that answer again; in check mode, those it
+    would restart (the database only where it may)."""
+    if not isinstance(unanswering, dict):
+        return []
+    if "units" in unanswering:
+        back = [r["name"] for r in unanswering.get("report") or [] if r["status"] == "running"]
+        return [n for n in back if n not in (unanswering.get("failed_units") or [])]
+    if _trouble(unanswering) or not unanswering.get("changed"):
+        return []
+    units = status_units(_web_status(check)["report"])
+    return [n for n in fleet_unanswering(check)
+            if units[n].get("role") != "database" or unanswering.get("restart_database")]
+
+
+def _role_unit(check, role):
+    """The unit of ROLE (engine, database) in the check's hostmend status, or {}."""
+    web = _web_status(check)
+    units = status_units(web["report"]).values() if web else []
+    return next((u for u in units if u.get("role") == role), {})
+
+
+def _web_row(check, start, restart, unanswering=None):
     """The web member of a row: {unit: its cell} from the check, then from the start of
-    the units that had failed and the restart of the stack where they ran; or one cell
-    saying why there are none; None where the server has no hostmend to tell."""
+    the units that had failed, the restart of the stack and the restart of what did not
+    answer where they ran; or one cell saying why there are none; None where the server
+    has no hostmend to tell."""
     web = _part(check, "web")
     if web is None:
         cells = None
@@ -142,7 +203,7 @@ def _web_row(check, start, restart):
         cells = _trouble(web) or "error: not checked"
     else:
         cells = {
-            u["name"]: "refused" if "refused" in u else unit_cell(u) or "error: no states"
+            u["name"]: "refused" if "refused" in u else _probe_cell(u) or "error: no states"
             for u in web["report"].get("units", []) if u.get("role") in WEB_ROLES
         }
     started = _last_run(start)
@@ -159,6 +220,8 @@ def _web_row(check, start, restart):
             return trouble
         cells = dict(cells if isinstance(cells, dict) else {})
         cells.update({r["name"]: _report_cell(restarted, r) for r in restarted["report"]})
+    if isinstance(cells, dict):
+        cells.update({n: c for n, c in _answered(check, unanswering).items() if n in cells})
     return cells
 
 
@@ -223,17 +286,28 @@ def fleet_row(results):
     if results.get("not_reached"):
         row.update(engine=NOT_REACHED, database=NOT_REACHED, web=NOT_REACHED, repaired=[])
     else:
+        answered = _answered(check, repairs["unanswering"])
         for service in ("engine", "database"):
-            row[service] = fleet_state([_part(check, service), repairs[service]])
-        row["web"] = _web_row(check, repairs["web_start"], repairs["web"])
+            cell = fleet_state([_part(check, service), repairs[service]])
+            unit = _role_unit(check, service)
+            if unit.get("name") in answered:
+                cell = answered[unit["name"]]
+            elif cell == "running" and not_answering(unit):
+                cell = NOT_ANSWERING
+            row[service] = cell
+        row["web"] = _web_row(check, repairs["web_start"], repairs["web"], repairs["unanswering"])
     disk = _last_run(_part(check, "disk"))
     row["disk"] = "error: not checked" if disk is None else _trouble(disk) or disk.get("report")
 
-    if any(repairs[name] is not None for name in ("engine", "database", "web_start")):
+    if any(repairs[name] is not None for name in ("engine", "database", "web_start", "unanswering")):
         row["repaired"] = [
             s for s in ("engine", "database")
             if isinstance(repairs[s], dict) and repairs[s].get("changed") and not repairs[s].get("failed")
         ] + ["web: %s" % name for name in _started(check, repairs["web_start"])]
+        # A restart of what did not answer names the engine and the database as their starts do.
+        roles = {u["name"]: u.get("role") for u in status_units((_web_status(check) or {}).get("report")).values()}
+        row["repaired"] += [roles.get(n) if roles.get(n) in ("engine", "database") else "web: %s" % n
+                            for n in _restarted(check, repairs["unanswering"])]
     failures = {}
     for name, result in repairs.items():
         if isinstance(result, dict):
@@ -249,18 +323,31 @@ def fleet_row(results):
     return row
 
 
+def _restart_tried(result):
+    """Of a restart of what did not answer: None when it restarted nothing (every unit
+    answered again, was flapping or held back), else whether a restart failed."""
+    if not isinstance(result, dict) or result.get("unreachable") or not _ran(result):
+        return None
+    if "units" in result and not result.get("report"):
+        return None
+    return bool(result.get("failed_units")) or ("units" not in result and bool(_trouble(result)))
+
+
 def fleet_rollout_stops(hostvars, batch, max_fail_percentage=0):
-    """Whether the web starts and restarts in BATCH failed on more than MAX_FAIL_PERCENTAGE
-    per cent of its servers where one was tried; a server that could not be reached, or
-    whose check could not read its web hosting stack, does not count."""
+    """Whether the web starts and restarts in BATCH, and the restarts of what did not
+    answer, failed on more than MAX_FAIL_PERCENTAGE per cent of its servers where one was
+    tried; a server that could not be reached, or whose check could not read its web
+    hosting stack, does not count, nor does a unit left alone for flapping."""
     tried = []
     for host in batch:
         if _web_status(hostvars[host].get("hostmend_check")) is None:
             continue
         results = [hostvars[host].get(var) for var in ("hostmend_web_start", "hostmend_web")]
-        results = [r for r in results if _ran(r) and not r.get("unreachable")]
-        if results:
-            tried.append(any(r.get("failed") for r in results))
+        outcomes = [bool(r.get("failed")) for r in results if _ran(r) and not r.get("unreachable")]
+        unanswering = _restart_tried(hostvars[host].get("hostmend_unanswering"))
+        outcomes += [] if unanswering is None else [unanswering]
+        if outcomes:
+            tried.append(any(outcomes))
     failed = tried.count(True)
     return failed > 0 and failed * 100 > float(max_fail_percentage) * len(tried)
 
@@ -306,7 +393,7 @@ def fleet_repairing(hostvars, hosts, restart_web=False, clean_caches=False, repa
         if not _check_ran(check):
             continue
         down = any(fleet_needs_restart(_part(check, s), repair_disabled) for s in ("engine", "database"))
-        if restart_web or clean_caches or down or fleet_web_failed(check):
+        if restart_web or clean_caches or down or fleet_web_failed(check) or fleet_unanswering(check):
             repairing.append(host)
     return repairing
 
@@ -411,4 +498,5 @@ class FilterModule(object):
             "fleet_web_failed": fleet_web_failed,
             "fleet_summary": fleet_summary,
             "fleet_table": fleet_table,
+            "fleet_unanswering": fleet_unanswering,
         }

@@ -10,10 +10,11 @@ __metaclass__ = type
 import datetime
 import json
 
+from ansible_collections.hostmend.panel.plugins.module_utils.answers import SERVICE_ACTION
 from ansible_collections.hostmend.panel.plugins.module_utils.table import aligned
 
-# The kinds of entry that the history is made of, as the tools' catalog names them.
-SERVICE_ACTION = "d9810defc7814e2e84b06cc98ee34bd3"
+# The kinds of entry that the history is made of, as the tools' catalog names them (the
+# service actions' id is shared with the restart of what does not answer).
 CLEANUP_FINISHED = "c104600dd4a543419d586800791c9653"
 RESTARTS = ("start", "restart", "try-restart")
 UNREACHABLE = "unreachable"

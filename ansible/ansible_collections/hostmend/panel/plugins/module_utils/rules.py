@@ -10,6 +10,8 @@ __metaclass__ = type
 
 import json
 
+from ansible_collections.hostmend.panel.plugins.module_utils.answers import probe_lines
+
 BIN_DIR = "/usr/sbin"
 SYSTEMCTL = "/bin/systemctl"
 WORDS = {
@@ -20,7 +22,7 @@ WORDS = {
     "hostmend": ("start",),
 }
 # The words that change the server; they need root.
-REPAIR_WORDS = ("repair", "restart-web-hosting", "start")
+REPAIR_WORDS = ("repair", "restart-web-hosting", "start", "restart")
 # The roles of hostmend status that make up the web hosting stack.
 WEB_ROLES = ("php-fpm", "web server")
 STATE_KEYS = ("LoadState", "ActiveState", "SubState", "UnitFileState")
@@ -94,7 +96,8 @@ def command_name(tool, word):
 def interpret_status(rc, out, err):
     """The result of one run of hostmend status --json: "report" the document, "units" the
     states of each unit of the web hosting stack that is not refused, by name, and the
-    problems among the "diagnostics". Exit status 3 (something is down) is data."""
+    problems and the probes that did not answer among the "diagnostics". Exit status 3
+    (something is down or does not answer) is data."""
     command = command_name("hostmend", "status --json")
     result = dict(rc=rc, stdout=out, stderr=err, diagnostics=diagnostics("hostmend", "status --json", err))
     if rc not in (0, 3):
@@ -112,6 +115,8 @@ def interpret_status(rc, out, err):
     }
     said = [line.split(": ", 1)[-1] for line in result["diagnostics"]]
     result["diagnostics"] += ["%s: %s" % (command, p) for p in data.get("problems", []) if p not in said]
+    # Every probe that did not answer, with its address and outcome.
+    result["diagnostics"] += ["%s: %s" % (command, line) for u in data["units"] for line in probe_lines(u)]
     return result
 
 
@@ -178,18 +183,18 @@ def _last_line(message):
     return (lines[-1] if lines else code) or "no message"
 
 
-def repair_failures(tool, result, states, settle):
+def repair_failures(tool, result, states, settle, action=None):
     """What went wrong with the units of a finished repair: (unit, message) for each unit
     that its restart or start did not bring back, given the units' STATES read SETTLE
     seconds after it.
 
-    coremend and dbmend restart their unit, and hostmend starts each unit it is given:
+    coremend and dbmend restart their unit, and hostmend starts (or ACTION) each unit it is given:
     each must then be active. webmend try-restarts every unit of the web hosting stack:
     one that is not installed is not its failure, one that was stopped stays stopped, but
     an installed unit whose restart failed, or that has failed since, is."""
     failures = []
     report = result.get("report")
-    action = "start" if tool == "hostmend" else "restart"
+    action = action or ("start" if tool == "hostmend" else "restart")
     for r in report if isinstance(report, list) else [report]:
         if not _is_service_report(r):
             continue

@@ -12,6 +12,7 @@ sys.path.insert(0, str(pathlib.Path(__file__).resolve().parents[5]))
 
 from ansible_collections.hostmend.panel.plugins.filter import fleet  # noqa: E402
 from ansible_collections.hostmend.panel.plugins.filter import fleet_history as history  # noqa: E402
+from ansible_collections.hostmend.panel.plugins.module_utils import answers  # noqa: E402
 from ansible_collections.hostmend.panel.plugins.module_utils import rules as mend  # noqa: E402
 
 STOPPED = '{"message":"","name":"tarnwick.service","status":"stopped"}\n'
@@ -147,6 +148,32 @@ LOST_WHY = ("the server stopped answering during this repair, which may have hap
             "for the truth (Data could not be sent to remote host \"db1\".)")
 DB_DOWN = {"engine": ran("running", states()), "database": ran("stopped", DOWN), "web": WEB_STATUS,
            "disk": {"rc": 0, "report": []}, "version": "1.2.0"}
+
+
+def probed(u, *results):
+    """U of hostmend status --json with one probe per RESULT, on ports 80, 81, ..."""
+    return dict(u, probes=[{"address": "127.0.0.1:%d" % (80 + i), "result": r, "seconds": 2.0, "detail": ""}
+                           for i, r in enumerate(results)])
+
+
+# A server whose database and nginx run but hang; php8.2-fpm refuses, which is no hang.
+HUNG_DB = probed(unit("database", DB), "no answer")
+HUNG_NGINX = probed(unit("web server", "nginx"), "no answer", "wrong answer")
+HUNG = {"problems": [], "units": [probed(unit("engine", "tarnwick.service"), "answered"), HUNG_DB,
+                                  probed(unit("php-fpm", "php8.2-fpm"), "refused"), HUNG_NGINX]}
+HUNG_CHECK = {"engine": ran("running", states()), "database": ran("running", states()),
+              "web": mend.interpret_status(3, json.dumps(HUNG), "")}
+# The restart of what did not answer: nginx came back, the database was held back.
+NGINX_BACK = {"rc": 0, "changed": True, "failed": True, "msg": "held", "report": [WEB[0] | {"name": "nginx"}],
+              "answering": [], "flapping": [], "held": [DB],
+              "units": {DB: HUNG_DB, "nginx": probed(unit("web server", "nginx"), "answered")}}
+NGINX_FLAPPING = {"changed": False, "failed": True, "msg": "flapping", "report": [], "answering": [],
+                  "flapping": ["nginx"], "held": [], "units": {"nginx": HUNG_NGINX}}
+NGINX_HUNG_AGAIN = dict(NGINX_BACK, failed_units=["nginx"], units={"nginx": HUNG_NGINX})
+
+
+def row_of(results, *keys):
+    return {k: v for k, v in fleet.fleet_row(results).items() if k in keys}
 
 
 WEB_FAILED = {"rc": 0, "failed": True, "failed_units": ["nginx"], "report": []}
@@ -374,6 +401,48 @@ RULES = [
     (fleet.fleet_problems, ({"engine": "running", "web": "error: x", "failures": {"database": "y"}}, []), []),
     (fleet.fleet_problems, ({"engine": "running", "web": {"nginx": "failed"}, "failures": {}},), []),
     (fleet.fleet_problems, ({"engine": "running", "web": {"nginx": "error: x"}, "failures": {}},), ["error"]),
+    # A unit that hangs: probed, nothing answered, and one probe had no answer.
+    (answers.not_answering, (probed(HUNG_NGINX),), False),
+    (answers.not_answering, (probed(HUNG_NGINX, "no answer", "answered"),), False),
+    (answers.not_answering, (probed(HUNG_NGINX, "refused", "wrong answer"),), False),
+    (answers.not_answering, (HUNG_NGINX,), True),
+    (fleet.fleet_unanswering, (HUNG_CHECK,), [DB, "nginx"]),
+    (fleet.fleet_unanswering, (dict(HUNG_CHECK, web=None),), []),
+    (lambda *a: mend.interpret_status(*a)["diagnostics"], (3, json.dumps(HUNG), ""),
+     ["hostmend status --json: mariadb.service 127.0.0.1:80: no answer",
+      "hostmend status --json: php8.2-fpm 127.0.0.1:80: refused",
+      "hostmend status --json: nginx 127.0.0.1:80: no answer", "hostmend status --json: nginx 127.0.0.1:81: wrong answer"]),
+    (fleet.fleet_repairing, ({"a": {"hostmend_check": HUNG_CHECK}}, ["a"]), ["a"]),
+    # Its cell, from the check, then from the restart of what did not answer.
+    (row_of, ({"check": HUNG_CHECK}, "engine", "database", "web"),
+     {"engine": "running", "database": "not answering", "web": {"php8.2-fpm": "running", "nginx": "not answering"}}),
+    (row_of, ({"check": HUNG_CHECK, "engine_repair": SKIPPED, "unanswering": NGINX_BACK}, "database", "web", "repaired",
+              "failures"),
+     {"database": "not answering", "web": {"php8.2-fpm": "running", "nginx": "running"}, "repaired": ["web: nginx"],
+      "failures": {"unanswering": "held"}}),
+    (row_of, ({"check": HUNG_CHECK, "engine_repair": SKIPPED, "unanswering": NGINX_FLAPPING}, "web", "repaired"),
+     {"web": {"php8.2-fpm": "running", "nginx": "flapping"}, "repaired": []}),
+    (row_of, ({"check": HUNG_CHECK, "engine_repair": SKIPPED, "unanswering": NGINX_HUNG_AGAIN}, "web", "repaired"),
+     {"web": {"php8.2-fpm": "running", "nginx": "not answering"}, "repaired": []}),
+    (row_of, ({"check": HUNG_CHECK, "engine_repair": SKIPPED, "unanswering": LOST_CONNECTION}, "database", "web"),
+     {"database": "lost during repair", "web": {"php8.2-fpm": "running", "nginx": "lost during repair"}}),
+    # In check mode: what would be restarted, the database only where it may be.
+    (row_of, ({"check": HUNG_CHECK, "engine_repair": SKIPPED, "unanswering": {"changed": True}}, "repaired"),
+     {"repaired": ["web: nginx"]}),
+    (row_of, ({"check": HUNG_CHECK, "unanswering": {"changed": True, "restart_database": True}}, "repaired"),
+     {"repaired": ["database", "web: nginx"]}),
+    (fleet._web_column, ({"php8.2-fpm": "running", "nginx": "flapping"},), "nginx flapping"),
+    # A restart that left its unit hung stops the rollout; a unit left alone for flapping does not.
+    (fleet.fleet_rollout_stops, (hostvars_web(NGINX_HUNG_AGAIN, var="hostmend_unanswering"), ["h0"], 0), True),
+    (fleet.fleet_rollout_stops, (hostvars_web(NGINX_FLAPPING, var="hostmend_unanswering"), ["h0"], 0), False),
+    (fleet.fleet_rollout_stops, (hostvars_web(NGINX_BACK, var="hostmend_unanswering"), ["h0"], 0), False),
+    # Which of the units hostmend restart restarted lately; what a restart left hung.
+    (answers.restarted_units, ('{"HOSTMEND_UNIT":"nginx"}\nnot json\n{"HOSTMEND_UNIT":[110]}\n',), {"nginx"}),
+    (answers.answer_failures, (["nginx", DB], {"nginx": HUNG_NGINX, DB: probed(unit("database", DB), "answered")}, 5),
+     [("nginx", "nginx does not answer 5 s after its restart (nginx 127.0.0.1:80: no answer; "
+                "nginx 127.0.0.1:81: wrong answer)")]),
+    (mend.repair_failures, ("hostmend", {"report": WEB[2:]}, {}, 5, "restart"),
+     [("nginx", "nginx did not restart: Job for nginx.service failed. (Finished with exit code 1)")]),
 ]
 
 class Rules(unittest.TestCase):
