@@ -6,8 +6,8 @@
 #   engine-failed  the engine failed, and a cache to clean
 #   unreachable    a loopback port where nothing listens; first in the inventory
 # It deploys the package, checks the fleet, repairs it (in check mode first), starts the
-# web units that crashed, and counts what each playbook run changed on each host from its
-# recap. Then it breaks the hosts as
+# web units that crashed and the web server that hangs, and counts what each playbook run
+# changed on each host from its recap. Then it breaks the hosts as
 # servers break (a database whose restart fails, masked, still starting, stopped and
 # disabled; a web server that cannot restart on the canary; a user without root) and
 # checks what fleet_repair leaves alone, what it reports failed, and where it stops.
@@ -270,6 +270,38 @@ same "web down: apache2 stopped and disabled stays so" \
     "$(on db-stopped systemctl show -P ActiveState apache2.service) $(on db-stopped systemctl is-enabled apache2.service || true)" \
     "inactive disabled"
 on db-stopped systemctl enable --quiet --now apache2.service
+
+# nginx runs but does not answer (its processes stopped): the check shows it, with its
+# probe among the warnings; the repair looks again, restarts it with hostmend restart and
+# it answers; the healthy host is untouched. Stopped again and repaired again at once, it
+# is flapping: not restarted, and the run fails for it.
+on engine-failed systemctl kill -s STOP nginx.service
+hung=$(invocation engine-failed nginx.service)
+healthy_web=$(invocations healthy)
+nginx_cell="r['web']['nginx'] if isinstance(r['web'], dict) else r['web']"
+play fleet_check -e '{"hostmend_fail_on": ["error", "repair"]}'
+same "hung nginx: check exit status" "$rc" 0
+same "hung nginx: check cells" "$(summary "" "$nginx_cell")" \
+    "db-stopped=running engine-failed=not answering healthy=running unreachable=unreachable"
+same "hung nginx: its probe among the warnings" \
+    "$(summary "" "any(w.startswith('hostmend status --json: nginx ') and w.endswith(': no answer') for w in r['warnings'])")" \
+    "db-stopped=False engine-failed=True healthy=False unreachable=False"
+play fleet_repair
+same "hung nginx: repair exit status (one host unreachable)" "$rc" 2
+same "hung nginx: repaired" "$(summary "" "r['repaired'], $nginx_cell")" \
+    "db-stopped=([], 'running') engine-failed=(['web: nginx'], 'running') healthy=([], 'running') unreachable=([], 'unreachable')"
+same "hung nginx: restarted" "$([[ $(invocation engine-failed nginx.service) != "$hung" ]] && echo yes)" yes
+same "hung nginx: answers afterwards" "$(on engine-failed /usr/sbin/hostmend status >/dev/null && echo yes)" yes
+same "hung nginx: the healthy host's units kept their invocations" "$(invocations healthy)" "$healthy_web"
+on engine-failed systemctl kill -s STOP nginx.service
+hung=$(invocation engine-failed nginx.service)
+play fleet_repair
+same "flapping nginx: exit status" "$rc/$(changes)" "2/db-stopped=0 engine-failed=failed healthy=0 unreachable=failed"
+same "flapping nginx: cell" "$(summary "" "r['repaired'], $nginx_cell")" \
+    "db-stopped=([], 'running') engine-failed=([], 'flapping') healthy=([], 'running') unreachable=([], 'unreachable')"
+same "flapping nginx: why" "$(summary "" "r['failures'].get('unanswering')" | grep -c 'restarted it within the last 3600 s')" 1
+same "flapping nginx: not restarted" "$(invocation engine-failed nginx.service)" "$hung"
+on engine-failed systemctl kill -s CONT nginx.service
 
 # The web hosting stack and the caches, when asked. The history below starts here.
 sleep 1

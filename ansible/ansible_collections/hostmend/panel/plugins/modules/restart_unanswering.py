@@ -13,13 +13,13 @@ module: restart_unanswering
 short_description: Restart the units of the hosting stack that do not answer, once
 version_added: 1.2.0
 description:
-  - Waits I(settle) seconds, then probes the stack again with C(hostmend status --json): a
+  - Waits I(settle) seconds, then probes the stack again with C(hostmend status --json); a
     unit of I(units) that answers now (a busy moment, or someone restarted it) is left as
     it is. A unit is not answering when it was probed, none of its probes answered and one
     of them had no answer within the time limit.
   - A unit still not answering is restarted with C(hostmend restart), unless
     C(hostmend restart) restarted it within the last I(flap_window) seconds (read from the
-    server's journal): it is then C(flapping), left alone, and the task fails, since a
+    server's journal); it is then C(flapping), left alone, and the task fails, since a
     person has to look. The database is restarted only with I(restart_database); otherwise
     it is left alone and the task fails, naming it.
   - I(settle) seconds after the restart, each unit restarted must be active and answer,
@@ -97,7 +97,7 @@ report:
 units:
   description:
     - Each unit of I(units) as C(hostmend status --json) last showed it (its states and
-      probes): after the restart for those restarted.
+      probes), after the restart for those restarted.
   returned: when the stack was probed again
   type: dict
 failed_units:
