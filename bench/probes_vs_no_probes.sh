@@ -50,13 +50,15 @@ in_host bash -c '
 # Before the clock: every pool answers its probe, and the run exits with 0.
 run_tool hostmend status --json
 [[ $rc == 0 ]] || { cat "$work/err"; echo "probes_vs_no_probes.sh: hostmend status exited with $rc" >&2; exit 1; }
-answering=$(/usr/bin/python3 -c '
+read -r answering units probes < <(/usr/bin/python3 -c '
 import json, sys
 units = json.load(open(sys.argv[1]))["units"]
 print(sum(u["name"].startswith("php-bench@") and len(u["probes"]) == 1 and
-          u["probes"][0]["result"] == "answered" for u in units))' "$work/out")
+          u["probes"][0]["result"] == "answered" for u in units),
+      len(units), sum(len(u["probes"]) for u in units))' "$work/out")
 [[ $answering == "$pools" ]] ||
     { echo "probes_vs_no_probes.sh: $answering of $pools pools answer" >&2; exit 1; }
+echo "$units units, $probes probes, every pool answers"
 
 echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 # Timed inside the host with bash's own clock (microseconds), so that neither side pays for
