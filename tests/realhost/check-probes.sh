@@ -113,6 +113,36 @@ else
     fail "nginx logs the probe as OPTIONS *, answered with 400"
 fi
 
+# Run by a user other than root, status probes nothing: the table and the document say so,
+# and neither nginx's access log nor MariaDB's log gains a line.
+nginx_access=$(log_lines /var/log/nginx/access.log)
+in_host journalctl --sync
+cursor=$(in_host journalctl -u mariadb.service -n 0 --show-cursor | sed -n 's/^-- cursor: //p')
+rc=0
+in_host runuser -u nobody -- hostmend status >"$work/out" || rc=$?
+same "not root: the table's exit status" "$rc" 0
+same "not root: the table's probe column" \
+    "$(awk 'NR == 1 { u = index($0, "UNIT"); p = index($0, "PROBE") }
+            { split(substr($0, u), word, " "); print word[1] "|" substr($0, p) }' "$work/out")" \
+    "UNIT|PROBE$(printf '\n%s|not probed (needs root)' "${stack[@]}")"
+rc=0
+in_host runuser -u nobody -- hostmend status --json >"$work/out" || rc=$?
+same "not root: the document's exit status" "$rc" 0
+same "not root: the document matches its schema" \
+    "$("$here/../schemas/validate.py" output hostmend "status --json" "$work/out")" \
+    "1 status checked, 0 failed"
+same "not root: probed false, no unit probed" "$(python3 -c '
+import json, sys
+document = json.load(open(sys.argv[1]))
+print(document["probed"], *[unit["name"] + "=" + json.dumps(unit["probes"]) for unit in document["units"]])' \
+    "$work/out")" "False ${stack[*]/%/=[]}"
+sleep 1
+in_host journalctl --sync
+same "not root: nothing new in nginx's access log" "$(log_lines /var/log/nginx/access.log)" \
+    "$nginx_access"
+same "not root: no aborted connection in MariaDB's log" \
+    "$(in_host journalctl -u mariadb.service --after-cursor="$cursor" -o cat | grep -c 'Aborted connection' || true)" 0
+
 # stopped NAME STOP CONT UNIT...: with STOP run in the host, each UNIT is
 # "no answer" and the run ends with 3 within the limit (2 s) and one second;
 # CONT undoes it.
