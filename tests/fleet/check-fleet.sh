@@ -473,11 +473,13 @@ same "two repairs together: exit statuses" "$first_rc $second_rc" "0 0"
 same "two repairs together: both list the database, neither failed" \
     "$(summary first.json "r['repaired'], r['failures']") $(summary second.json "r['repaired'], r['failures']")" \
     "db-stopped=(['database'], {}) db-stopped=(['database'], {})"
-# systemd's own messages about the unit: MESSAGE_ID is that of "Started".
-same "two repairs together: one start, none killed" \
-    "$(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service MESSAGE_ID=39f53479d3a045ac8e11786248231fbf \
-        --since="$since" --output=cat | wc -l) $(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service \
-        --since="$since" --output=cat | grep -c "Failed with result 'signal'" || true)" "1 0"
+# systemd's own messages about the unit, without its description: one start, and nothing
+# stopped, killed or failed. A restart taken into a start in progress stops the unit first:
+# its SIGTERM kills a start part-way, or waits out the stop timeout (15 min) where the
+# starting mariadbd does not act on it, and the start that follows is the only "Started".
+same "two repairs together: one start, none stopped or killed" \
+    "$(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service --since="$since" --output=cat |
+        sed 's/ - .*//' | tr '\n' ' ')" "Starting mariadb.service Started mariadb.service "
 
 # A database started by hand after the check, before the repair that the check decided:
 # the repair's start leaves it running as it is.
