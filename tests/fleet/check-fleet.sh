@@ -330,13 +330,13 @@ same "history: the run" \
     "$(/usr/bin/python3 -c 'import json; r = json.load(open("hostmend-fleet-history.json"))["run"]; c = r["counts"]; print(r["playbook"], r["since"], c["hosts"], c["unreachable"], c["restarts"], c["cleanups"])')" \
     "hostmend.panel.fleet_history $history_since 4 1 9 3"
 
-# Two deploys of different files started together, the one of the file installed already
-# two seconds after the other, while a package manager holds dpkg's locks on every host
-# (the first one's install waits for them as the second copies its file): on every
-# host the file recorded is the one installed, and a later deploy of either file does what
-# its checksum says: nothing where it is the one recorded, an install elsewhere. The
-# install after the others removes every copy but its own (with a short lock timeout, so
-# that theirs are old enough to go).
+# Two deploys of different files that cross, while a package manager holds dpkg's locks on
+# every host: the first one's copies land, and its controller stalls (SIGSTOP) as soon as its
+# next task has begun, so that the second deploy, of the file installed already, runs whole
+# in between; then the first goes on. On every host the file recorded is the one installed,
+# and a later deploy of either file does what its checksum says: nothing where it is the
+# one recorded, an install elsewhere. The install after the others removes every copy but
+# its own (with a short lock timeout, so that theirs are old enough to go).
 sum_of() { sha256sum <"$1" | cut -c1-64; }
 declare -A deb_name=(["x$(sum_of "$deb")"]=deb ["x$(sum_of "$work/rebuilt.deb")"]=rebuilt
     ["x$(dpkg-deb --fsys-tarfile "$deb" | tar -xOf - ./usr/sbin/coremend | sha256sum | cut -c1-64)"]=deb
@@ -362,8 +362,11 @@ for ((i = 0; i < 100; i++)); do
 done
 ansible-playbook hostmend.panel.deploy -e hostmend_deb="$work/rebuilt.deb" >"$work/deploy-a.log" 2>&1 &
 crossing=$!
-sleep 2
+past_copy='/^TASK \[/ && copied { past = 1; exit } /^TASK \[.*: Copy the package file/ { copied = 1 } END { exit !past }'
+while kill -0 "$crossing" 2>/dev/null && ! awk "$past_copy" "$work/deploy-a.log"; do sleep 0.05; done
+kill -STOP "$crossing" 2>/dev/null || true
 play deploy -e hostmend_deb="$deb"
+kill -CONT "$crossing" 2>/dev/null || true
 crossing_rc=0
 wait "$crossing" || crossing_rc=$?
 wait "${holders[@]}" || true
@@ -502,11 +505,13 @@ same "two repairs together: exit statuses" "$first_rc $second_rc" "0 0"
 same "two repairs together: both list the database, neither failed" \
     "$(summary first.json "r['repaired'], r['failures']") $(summary second.json "r['repaired'], r['failures']")" \
     "db-stopped=(['database'], {}) db-stopped=(['database'], {})"
-# systemd's own messages about the unit: MESSAGE_ID is that of "Started".
-same "two repairs together: one start, none killed" \
-    "$(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service MESSAGE_ID=39f53479d3a045ac8e11786248231fbf \
-        --since="$since" --output=cat | wc -l) $(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service \
-        --since="$since" --output=cat | grep -c "Failed with result 'signal'" || true)" "1 0"
+# systemd's own messages about the unit, without its description: one start, and nothing
+# stopped, killed or failed. A restart taken into a start in progress stops the unit first:
+# its SIGTERM kills a start part-way, or waits out the stop timeout (15 min) where the
+# starting mariadbd does not act on it, and the start that follows is the only "Started".
+same "two repairs together: one start, none stopped or killed" \
+    "$(on db-stopped journalctl --quiet _PID=1 UNIT=mariadb.service --since="$since" --output=cat |
+        sed 's/ - .*//' | tr '\n' ' ')" "Starting mariadb.service Started mariadb.service "
 
 # A database started by hand after the check, before the repair that the check decided:
 # the repair's start leaves it running as it is.
