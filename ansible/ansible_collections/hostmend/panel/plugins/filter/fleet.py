@@ -143,15 +143,17 @@ def fleet_web_failed(check):
     ]
 
 
+def _checked_units(check):
+    """{name: unit} of the check's hostmend status, refused names left out; {} without one."""
+    web = _web_status(check)
+    return status_units(web["report"]) if web else {}
+
+
 def fleet_unanswering(check):
     """The units of the hosting stack that CHECK (a result of check_server) found active but
     not answering (probed, none answered, one had no answer), in hostmend status's order:
     the ones fleet_repair looks at again, and restarts if they still do not answer."""
-    web = _web_status(check)
-    if web is None:
-        return []
-    units = status_units(web["report"])
-    return [n for n, u in units.items() if u.get("ActiveState") == "active" and not_answering(u)]
+    return [n for n, u in _checked_units(check).items() if u.get("ActiveState") == "active" and not_answering(u)]
 
 
 def _answered(check, unanswering):
@@ -179,16 +181,14 @@ def _restarted(check, unanswering):
         return [n for n in back if n not in (unanswering.get("failed_units") or [])]
     if _trouble(unanswering) or not unanswering.get("changed"):
         return []
-    units = status_units(_web_status(check)["report"])
+    units = _checked_units(check)
     return [n for n in fleet_unanswering(check)
             if units[n].get("role") != "database" or unanswering.get("restart_database")]
 
 
 def _role_unit(check, role):
     """The unit of ROLE (engine, database) in the check's hostmend status, or {}."""
-    web = _web_status(check)
-    units = status_units(web["report"]).values() if web else []
-    return next((u for u in units if u.get("role") == role), {})
+    return next((u for u in _checked_units(check).values() if u.get("role") == role), {})
 
 
 def _web_row(check, start, restart, unanswering=None):
@@ -305,7 +305,7 @@ def fleet_row(results):
             if isinstance(repairs[s], dict) and repairs[s].get("changed") and not repairs[s].get("failed")
         ] + ["web: %s" % name for name in _started(check, repairs["web_start"])]
         # A restart of what did not answer names the engine and the database as their starts do.
-        roles = {u["name"]: u.get("role") for u in status_units((_web_status(check) or {}).get("report")).values()}
+        roles = {n: u.get("role") for n, u in _checked_units(check).items()}
         row["repaired"] += [roles.get(n) if roles.get(n) in ("engine", "database") else "web: %s" % n
                             for n in _restarted(check, repairs["unanswering"])]
     failures = {}
